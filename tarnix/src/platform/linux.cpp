@@ -1,0 +1,152 @@
+// Linux backend of the platform layer: POSIX sockets, poll, getifaddrs and the
+// monotonic clock.
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace tarnix::platform {
+
+uint32_t tick_ms() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  // Truncation to 32 bits is the point: callers only take wrap-safe differences.
+  return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
+}
+
+void sleep_ms(uint32_t ms) {
+  timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+std::vector<uint32_t> local_ipv4_addresses() {
+  struct Entry {
+    unsigned index;
+    uint32_t addr;
+  };
+  std::vector<Entry> found;
+  bool loopback_up = false;
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return {};
+  for (ifaddrs* it = list; it != nullptr; it = it->ifa_next) {
+    if (it->ifa_addr == nullptr || it->ifa_addr->sa_family != AF_INET) continue;
+    if ((it->ifa_flags & IFF_UP) == 0) continue;
+    if ((it->ifa_flags & IFF_LOOPBACK) != 0) {
+      loopback_up = true;
+      continue;
+    }
+    sockaddr_in sin{};
+    std::memcpy(&sin, it->ifa_addr, sizeof sin);
+    found.push_back({if_nametoindex(it->ifa_name), sin.sin_addr.s_addr});
+  }
+  freeifaddrs(list);
+  std::stable_sort(found.begin(), found.end(), [](const Entry& a, const Entry& b) { return a.index < b.index; });
+
+  std::vector<uint32_t> out;
+  for (const Entry& e : found) {
+    if (out.size() == kMaxLocalAddresses) break;
+    out.push_back(e.addr);
+  }
+  if (out.empty() && loopback_up) out.push_back(htonl(INADDR_LOOPBACK));
+  return out;
+}
+
+UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept {
+  if (this != &other) {
+    close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+UdpSocket UdpSocket::open() { return UdpSocket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP)); }
+
+void UdpSocket::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+bool UdpSocket::set_broadcast() {
+  int on = 1;
+  return setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0;
+}
+
+static sockaddr_in make_sockaddr(uint32_t addr, uint16_t port) {
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_addr.s_addr = addr;
+  sin.sin_port = htons(port);
+  return sin;
+}
+
+bool UdpSocket::bind(uint32_t addr, uint16_t port) {
+  sockaddr_in sin = make_sockaddr(addr, port);
+  return ::bind(fd_, reinterpret_cast<const sockaddr*>(&sin), sizeof sin) == 0;
+}
+
+bool UdpSocket::send_to(uint32_t addr, uint16_t port, const uint8_t* data, size_t len) {
+  sockaddr_in sin = make_sockaddr(addr, port);
+  ssize_t n;
+  do {
+    n = ::sendto(fd_, data, len, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&sin), sizeof sin);
+  } while (n < 0 && errno == EINTR);
+  return n == static_cast<ssize_t>(len);
+}
+
+RecvStatus UdpSocket::recv_from(uint8_t* buf, size_t cap, size_t* len, uint32_t* from_addr, uint16_t* from_port) {
+  sockaddr_in sin{};
+  socklen_t sl = sizeof sin;
+  ssize_t n;
+  do {
+    // MSG_TRUNC makes the kernel report the datagram's real length.
+    n = ::recvfrom(fd_, buf, cap, MSG_TRUNC, reinterpret_cast<sockaddr*>(&sin), &sl);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return RecvStatus::kError;
+  *len = static_cast<size_t>(n);
+  *from_addr = sin.sin_addr.s_addr;
+  *from_port = ntohs(sin.sin_port);
+  return static_cast<size_t>(n) > cap ? RecvStatus::kTooLarge : RecvStatus::kOk;
+}
+
+int first_readable(std::span<const UdpSocket* const> sockets, uint32_t timeout_ms) {
+  pollfd fds[kMaxLocalAddresses];
+  const size_t n = std::min(sockets.size(), kMaxLocalAddresses);
+  for (size_t i = 0; i < n; ++i) fds[i] = pollfd{sockets[i]->handle(), POLLIN, 0};
+  const uint32_t start = tick_ms();
+  for (;;) {
+    const uint32_t spent = tick_diff(tick_ms(), start);
+    const int wait = spent >= timeout_ms ? 0 : static_cast<int>(timeout_ms - spent);
+    const int r = ::poll(fds, static_cast<nfds_t>(n), wait);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return -2;
+    if (r == 0) return -1;
+    for (size_t i = 0; i < n; ++i) {
+      if ((fds[i].revents & POLLNVAL) != 0) return -2;
+      if ((fds[i].revents & POLLIN) != 0) return static_cast<int>(i);
+    }
+    // Only a pending socket error (an ICMP report): clear it, as the datagram
+    // model has no use for it, and report nothing readable.
+    for (size_t i = 0; i < n; ++i) {
+      if ((fds[i].revents & POLLERR) != 0) {
+        int err = 0;
+        socklen_t el = sizeof err;
+        getsockopt(fds[i].fd, SOL_SOCKET, SO_ERROR, &err, &el);
+      }
+    }
+    return -1;
+  }
+}
+
+}  // namespace tarnix::platform

@@ -1,0 +1,65 @@
+// Our thin layer over the operating system. Everything above it speaks in
+// IPv4 addresses in network byte order and millisecond ticks; the Linux backend
+// lives in linux.cpp, a Windows one can sit beside it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace tarnix::platform {
+
+// ---- Time -------------------------------------------------------------
+
+// Millisecond tick counter; wraps at 2^32, so compare with tick_diff only.
+uint32_t tick_ms();
+// Elapsed milliseconds from `from` to `to`, correct across one wrap.
+constexpr uint32_t tick_diff(uint32_t to, uint32_t from) { return to - from; }
+void sleep_ms(uint32_t ms);
+
+// ---- Addresses ----------------------------------------------------------
+
+constexpr size_t kMaxLocalAddresses = 16;
+
+// IPv4 addresses of the interfaces that are up, loopback excluded, in interface
+// order, at most 16; when there is none, 127.0.0.1 if loopback is up.
+std::vector<uint32_t> local_ipv4_addresses();
+
+// ---- UDP sockets --------------------------------------------------------
+
+enum class RecvStatus { kOk, kTooLarge, kError };
+
+// An owned IPv4 UDP socket in blocking mode; closed on destruction.
+class UdpSocket {
+ public:
+  UdpSocket() = default;
+  ~UdpSocket() { close(); }
+  UdpSocket(UdpSocket&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  UdpSocket& operator=(UdpSocket&& other) noexcept;
+  UdpSocket(const UdpSocket&) = delete;
+  UdpSocket& operator=(const UdpSocket&) = delete;
+
+  static UdpSocket open();  // !valid() on failure
+  bool valid() const { return fd_ >= 0; }
+  int handle() const { return fd_; }
+  void close();
+
+  bool set_broadcast();
+  bool bind(uint32_t addr, uint16_t port);
+  bool send_to(uint32_t addr, uint16_t port, const uint8_t* data, size_t len);
+  // Receives one datagram into buf[0..cap). A datagram longer than cap is
+  // consumed and reported as kTooLarge, with its real length in *len.
+  RecvStatus recv_from(uint8_t* buf, size_t cap, size_t* len, uint32_t* from_addr, uint16_t* from_port);
+
+ private:
+  explicit UdpSocket(int fd) : fd_(fd) {}
+  int fd_ = -1;
+};
+
+// Waits at most timeout_ms (0: just looks) for any of the sockets to have data.
+// Returns the index of the first readable socket in the given order, -1 when
+// none became readable, -2 on failure.
+int first_readable(std::span<const UdpSocket* const> sockets, uint32_t timeout_ms);
+
+}  // namespace tarnix::platform
