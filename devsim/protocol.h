@@ -1,0 +1,29 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "device.h"
+
+namespace devsim {
+
+// Decides, for one device, what it answers to each datagram, the way a device would: anything it does not
+// understand or that is not meant for it gets no answer.
+class Responder {
+ public:
+  explicit Responder(DeviceConfig device) : device_(std::move(device)) {}
+
+  const DeviceConfig& device() const { return device_; }
+
+  // The reply datagram, already shaped by the fault knobs that change bytes; nothing when the device stays silent.
+  std::optional<std::vector<uint8_t>> Respond(std::span<const uint8_t> datagram);
+
+ private:
+  DeviceConfig device_;
+  std::array<uint64_t, 128> well_formed_seen_{};  // per command code, for answer_nth
+};
+
+}  // namespace devsim

@@ -1,0 +1,143 @@
+#pragma once
+
+// Byte layouts of the datagrams a device server exchanges, each expressed once.
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace devsim::wire {
+
+inline void put_be16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v >> 8);
+  p[1] = static_cast<uint8_t>(v);
+}
+inline void put_be32(uint8_t* p, uint32_t v) {
+  put_be16(p, static_cast<uint16_t>(v >> 16));
+  put_be16(p + 2, static_cast<uint16_t>(v));
+}
+inline void put_le16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void put_le32(uint8_t* p, uint32_t v) {
+  put_le16(p, static_cast<uint16_t>(v));
+  put_le16(p + 2, static_cast<uint16_t>(v >> 16));
+}
+inline uint16_t get_be16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+inline uint32_t get_be32(const uint8_t* p) { return uint32_t{get_be16(p)} << 16 | get_be16(p + 2); }
+inline uint16_t get_le16(const uint8_t* p) { return static_cast<uint16_t>(p[1] << 8 | p[0]); }
+inline uint32_t get_le32(const uint8_t* p) { return uint32_t{get_le16(p + 2)} << 16 | get_le16(p); }
+
+// Sequential reads that never step past the end; after a short read ok() stays false and every value is zero.
+class Reader {
+ public:
+  explicit Reader(std::span<const uint8_t> data) : data_(data) {}
+
+  bool ok() const { return ok_; }
+  size_t remaining() const { return data_.size() - pos_; }
+
+  std::span<const uint8_t> bytes(size_t n) {
+    if (!ok_ || n > remaining()) {
+      ok_ = false;
+      return {};
+    }
+    auto out = data_.subspan(pos_, n);
+    pos_ += n;
+    return out;
+  }
+  uint8_t u8() {
+    auto b = bytes(1);
+    return b.empty() ? 0 : b[0];
+  }
+  uint16_t be16() { return Fixed<2>(get_be16); }
+  uint32_t be32() { return Fixed<4>(get_be32); }
+  uint16_t le16() { return Fixed<2>(get_le16); }
+  uint32_t le32() { return Fixed<4>(get_le32); }
+
+ private:
+  template <size_t N, class Get>
+  auto Fixed(Get get) -> decltype(get(nullptr)) {
+    auto b = bytes(N);
+    return b.empty() ? 0 : get(b.data());
+  }
+
+  std::span<const uint8_t> data_;
+  size_t pos_ = 0;
+  bool ok_ = true;
+};
+
+using Mac = std::array<uint8_t, 6>;
+
+// Every datagram starts with this header.
+struct Header {
+  uint8_t code = 0;
+  uint8_t status = 0;
+  uint16_t length = 0;  // whole datagram, header included
+  uint32_t word = 0;    // zero in every well-formed request
+};
+inline constexpr size_t kHeaderSize = 8;
+inline constexpr size_t kHeaderStatusOffset = 1;
+inline constexpr size_t kHeaderLengthOffset = 2;
+inline constexpr size_t kHeaderWordOffset = 4;
+static_assert(kHeaderWordOffset + 4 == kHeaderSize);
+inline constexpr uint8_t kReplyBit = 0x80;
+
+inline std::optional<Header> DecodeHeader(std::span<const uint8_t> datagram) {
+  Reader r(datagram);
+  Header h;
+  h.code = r.u8();
+  h.status = r.u8();
+  h.length = r.be16();
+  h.word = r.be32();
+  if (!r.ok()) return std::nullopt;
+  return h;
+}
+
+inline void EncodeHeader(const Header& h, std::span<uint8_t, kHeaderSize> out) {
+  out[0] = h.code;
+  out[kHeaderStatusOffset] = h.status;
+  put_be16(&out[kHeaderLengthOffset], h.length);
+  put_be32(&out[kHeaderWordOffset], h.word);
+}
+
+// Who a device is: the searcher lists these for devices it already knows, and a search reply carries one.
+struct Identity {
+  uint32_t app = 0;
+  uint16_t model = 0;
+  Mac mac{};
+  friend bool operator==(const Identity&, const Identity&) = default;
+};
+inline constexpr size_t kIdentitySize = 12;
+inline constexpr size_t kIdentityModelOffset = 4;
+inline constexpr size_t kIdentityMacOffset = 6;
+static_assert(kIdentityMacOffset + std::tuple_size_v<Mac> == kIdentitySize);
+
+inline Identity DecodeIdentity(Reader& r) {
+  Identity id;
+  id.app = r.le32();
+  id.model = r.le16();
+  auto mac = r.bytes(id.mac.size());
+  if (!mac.empty()) std::copy(mac.begin(), mac.end(), id.mac.begin());
+  return id;
+}
+
+inline void EncodeIdentity(const Identity& id, std::span<uint8_t, kIdentitySize> out) {
+  put_le32(&out[0], id.app);
+  put_le16(&out[kIdentityModelOffset], id.model);
+  std::copy(id.mac.begin(), id.mac.end(), &out[kIdentityMacOffset]);
+}
+
+inline constexpr uint8_t kSearchCode = 1;
+
+// A search reply: header, identity, then the IPv4 address the device reports, in network order.
+inline constexpr size_t kSearchReplyIdentityOffset = kHeaderSize;
+inline constexpr size_t kSearchReplyAddressOffset = kSearchReplyIdentityOffset + kIdentitySize;
+inline constexpr size_t kSearchReplySize = kSearchReplyAddressOffset + 4;
+static_assert(kSearchReplyIdentityOffset == 8 && kSearchReplyAddressOffset == 20 && kSearchReplySize == 24);
+
+}  // namespace devsim::wire
