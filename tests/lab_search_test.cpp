@@ -1,9 +1,15 @@
 // Broadcast and subnet searches in the network lab: the workstation namespace
 // searches a virtual LAN of emulated devices, one of them outside its subnet.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <set>
 #include <vector>
 
@@ -152,6 +158,57 @@ TEST_F(LabSearch, SubnetBroadcastIsADirectedSearch) {
   ASSERT_EQ(seen_.records.size(), 1u);
   EXPECT_EQ(seen_.records[0].flags, DSC_FLAG_DIRECT);
   EXPECT_EQ(seen_.rounds, 0);
+}
+
+TEST_F(LabSearch, FoundListStopsAt256Devices) {
+  // 257 emulated devices in one namespace, each on an address of its own.
+  constexpr int kDevices = 257;
+  std::string batch;
+  char path[] = "/tmp/tarnix-257-XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  {
+    std::ofstream config(path);
+    for (int i = 0; i < kDevices; ++i) {
+      char line[160];
+      std::snprintf(line, sizeof line,
+                    "name=d%d,ip=10.77.%d.%d,app=0x80004012,model=0x4512,mac=02:00:5e:20:%02x:%02x,bcast=1\n", i,
+                    1 + i / 200, 1 + i % 200, i >> 8, i & 0xff);
+      config << line;
+      batch += "ip addr add 10.77." + std::to_string(1 + i / 200) + "." + std::to_string(1 + i % 200) +
+               "/32 dev eth0; ";
+    }
+  }
+  lab_->Run("dev1", batch);
+  std::string error;
+  lab::Devsim* many = lab_->StartDevsim("dev1", {"--config", path}, &error);
+  unlink(path);
+  ASSERT_NE(many, nullptr) << error;
+
+  dsc_SetSearchOpt(500, 2);
+  ASSERT_EQ(search(0), DSC_OK);
+  EXPECT_EQ(seen_.records.size(), 256u);
+  EXPECT_EQ(seen_.rounds, 0) << "the 256th device ends the search at once";
+}
+
+TEST_F(LabSearch, AllPortsTakenOnTheLocalAddressIsASocketError) {
+  ASSERT_NE(device("dev1", "10.77.0.2", 1), nullptr);
+  std::vector<int> held;
+  {
+    Lab::InWorkstation inside(*lab_);
+    for (int k = 0; k <= 12; ++k) {
+      const int s = socket(AF_INET, SOCK_DGRAM, 0);
+      sockaddr_in sin{};
+      sin.sin_family = AF_INET;
+      sin.sin_port = htons(static_cast<uint16_t>(13316 + 4096 * k));
+      ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&sin), sizeof sin), 0);
+      held.push_back(s);
+    }
+  }
+  EXPECT_EQ(search(0), DSC_ESOCKET);
+  EXPECT_TRUE(seen_.records.empty());
+  for (int s : held) close(s);
 }
 
 class LabSearchTwoInterfaces : public LabSearch {
