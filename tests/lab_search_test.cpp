@@ -37,7 +37,7 @@ int32_t DSC_CALL collect(DSINFO* info) {
   return g_seen->answer_record;
 }
 
-std::string spec(const char* name, const char* ip, int tag, const std::string& extra = "") {
+std::string device_keys(const char* name, const char* ip, int tag, const std::string& extra = "") {
   char mac[32];
   std::snprintf(mac, sizeof mac, "02:00:5e:00:00:%02x", tag);
   return std::string("name=") + name + ",ip=" + ip + ",app=0x8000401" + std::to_string(tag) +
@@ -56,7 +56,7 @@ class LabSearch : public ::testing::Test {
 
   lab::Devsim* device(const char* host, const char* ip, int tag, const std::string& extra = "") {
     std::string error;
-    lab::Devsim* d = lab_->StartDevsim(host, {"--device", spec(host, ip, tag, extra)}, &error);
+    lab::Devsim* d = lab_->StartDevsim(host, {"--device", device_keys(host, ip, tag, extra)}, &error);
     EXPECT_NE(d, nullptr) << error;
     return d;
   }

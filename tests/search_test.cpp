@@ -46,9 +46,9 @@ class DirectedSearch : public ::testing::Test {
     dsc_SetSearchOpt(100, 2);
   }
   void TearDown() override { dsc_SetSearchOpt(1000, 5); }
-  void start(const std::string& spec) {
+  void start(const std::string& keys) {
     std::string error;
-    devsim_ = lab::Devsim::Start({"--device", spec}, "", &error);
+    devsim_ = lab::Devsim::Start({"--device", keys}, "", &error);
     ASSERT_NE(devsim_, nullptr) << error;
   }
   Seen seen_;
