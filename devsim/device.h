@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "wire.h"
 
@@ -24,6 +26,38 @@ struct Faults {
   bool other_port = false;
   uint32_t delay_ms = 0;
   bool ignore_list = false;
+  bool any_identity = false;
+};
+
+// What a device reports about itself; the defaults make a plain device answer every query plausibly.
+struct Settings {
+  std::optional<std::string> devname;  // default: the device's log name
+  std::string apname = "demo-ap";
+  uint32_t apver = 0x01020300;
+  uint32_t kver = 0x02010000;
+  bool password = false;
+  std::string timeserver = "ntp.lan";
+  int32_t tz_offset = 0;
+  uint32_t tz_index = 22;
+  std::optional<int64_t> time;  // the clock at start, seconds since 1970 as the device counts them
+  uint8_t ipmode = 0;
+  uint32_t mask = 0xffffff00;
+  std::optional<uint32_t> gateway;
+  std::optional<uint32_t> dns;
+  uint32_t dns2 = 0;
+  uint16_t env = 0;
+  uint16_t watchdog = 1;
+  uint16_t debug = 0;
+  uint16_t apstatus = 1;
+  uint16_t console = 0;
+  uint8_t modem = 0;
+  uint16_t interfaces = 1;
+  uint16_t netstat = 3;
+  uint16_t netstat_page = 40;
+  uint8_t routes = 2;
+  uint8_t ipfilter = 2;
+  uint8_t ipfilter_setting = 0;
+  uint8_t ppp_ports = 1;
 };
 
 struct DeviceConfig {
@@ -33,8 +67,13 @@ struct DeviceConfig {
   wire::Identity identity;
   bool bcast = false;
   Faults faults;
+  Settings settings;
+  std::map<uint8_t, std::vector<uint8_t>> payloads;  // per command code: reply bytes from byte 20 on
 
   uint32_t reported_ip() const { return reported.value_or(ip); }
+  const std::string& devname() const { return settings.devname ? *settings.devname : name; }
+  uint32_t gateway() const { return settings.gateway.value_or((ip & settings.mask) | 1); }
+  uint32_t dns() const { return settings.dns.value_or(gateway()); }
 };
 
 }  // namespace devsim

@@ -32,9 +32,44 @@ Device keys (numbers are decimal or 0x hex):
                    so the device binds 0.0.0.0:4800 too, shared with other devices (SO_REUSEADDR); a
                    request arriving there is answered by this device from that socket
 
-Fault keys, to exercise the error paths of a client:
+State keys, what the device reports (texts: up to 60 printable characters, no commas; a reply's
+40-byte text field carries the first 40, zero-filled):
+  devname=TEXT     device name, code 16 (default the name= of the device)
+  apname=TEXT      application name, code 21 (default demo-ap)
+  apver=N          application version, u32, code 21 (default 0x01020300, shown 1.2.3)
+  kver=N           kernel version, u32, code 22 (default 0x02010000)
+  password=1       the device has a login password: bit 0 of the kernel flags word, code 22 (default 0)
+  timeserver=TEXT  time server, code 27 (default ntp.lan)
+  tz_offset=S      time zone offset in seconds, signed, code 28 (default 0)
+  tz_index=N       time zone index, u32, code 28 (default 22)
+  time=YYYY-MM-DDTHH:MM:SS
+                   the device clock at start, running on from there (default the host's UTC clock plus
+                   tz_offset), code 26
+  ipmode=N         IP config byte of interface 0, code 36, and its ifconfig entry (default 0)
+  mask=A.B.C.D     netmask of interface 0 (default 255.255.255.0)
+  gateway=A.B.C.D  gateway of interface 0 (default ip AND mask, last bit set: x.y.z.1 for a /24)
+  dns=A.B.C.D      first DNS server of interface 0 (default the gateway)
+  dns2=A.B.C.D     second DNS server of interface 0 (default 0.0.0.0)
+  watchdog=N  debug=N  apstatus=N  env=N  console=N
+                   16-bit values of codes 18, 19, 23, 24 (environment mode: 0 running, 1 development)
+                   and 25 (defaults 1, 0, 1, 0, 0)
+  modem=N          modem setting byte, code 101 (default 0)
+  interfaces=N     configured interfaces 0..N-1, N up to 64 (default 1)
+  netstat=N        connections, up to 4096 (default 3)
+  netstat_page=P   connections per page of code 29, 1..256 (default 40)
+  routes=N         routing entries, up to 32 (default 2)
+  ipfilter=N       IP filter entries, up to 16 (default 2)
+  ipfilter_setting=N  the IP filter's setting byte (default 0)
+  ppp_ports=N      PPP ports 1..N, N up to 16 (default 1)
+  payload<CODE>=HEX
+                   reply to command CODE (decimal, 1..127) with exactly these bytes from byte 20 on,
+                   whatever the request asks and whatever the state says; the length field is 20 plus
+                   the bytes. A code without state of its own is then answered too, once the request
+                   holds the 20-byte query header naming this device. Example: payload21=414243
+
+Fault keys, to exercise the error paths of a client (they shape every reply, search and query alike):
   silent=1         never answer
-  answer_nth=N     answer only the N-th well-formed request of each command, counted from 1
+  answer_nth=N     answer only the N-th well-formed request of each command code, counted from 1
                    (every well-formed search counts, also one that lists this device); 0 answers all
   twice=1          send every reply twice
   status=N         status byte of replies (0..255, default 0)
@@ -44,19 +79,72 @@ Fault keys, to exercise the error paths of a client:
   other_port=1     send replies from ip:4801 instead of from the socket the request came in on
   delay=MS         send replies MS milliseconds later (up to 3600000); other requests are served meanwhile
   ignore_list=1    answer a search even when it lists this device
+  any_identity=1   answer queries whatever identity bytes 8-19 carry
 
 Protocol:
   Every datagram starts with an 8-byte header: byte 0 command code, byte 1 status, bytes 2-3 total
-  length (big-endian), bytes 4-7 zero. A reply carries the command code with 0x80 added.
+  length (big-endian), bytes 4-7 zero. A reply carries the command code with 0x80 added, and every
+  reply holds the device's identity at 8-19: application ID (u32 little-endian), model code (u16
+  little-endian), MAC.
   Search, code 1: the header (length 8 + 12*n) and n entries for the devices the searcher already
-  knows, each 12 bytes: application ID (u32 little-endian), model code (u16 little-endian), MAC.
+  knows, each laid out like the identity. The bare 8-byte header is also the identity query.
   Search reply, 24 bytes, to the source address and port of the request: 0x81, status 0, length 24,
-  zero word, application ID (u32 LE) at 8, model code (u16 LE) at 12, MAC at 14, and the reported
-  IPv4 address (network order) at 20.
+  zero word, identity at 8, and the reported IPv4 address (network order) at 20.
+  Every other command is a query: the header, the identity of the device asked at 8-19, arguments
+  from 20. The reply is the header, the identity and the payload from 20. Multi-byte payload values
+  are little-endian, IPv4 addresses in network order. Interface numbers (codes 33-37, 39) are a u16
+  at 20-21: 0..64, or 255 for interface 0; an interface not configured reports zeros.
+  code  request bytes from 20      reply size and payload from 20
+    2   value u16                  20: none (the value is remembered and reported on stderr)
+   16   -                          60: devname, 40 bytes
+   17   -                          68: total 0x400000 (u32), free 0x180000 (u32), files 3 (u32), zeros
+   18,19,23,24,25  -               22: watchdog, debug, apstatus, env, console (u16)
+   20   count wanted (u16 BE)      24+16n: n u16 at 20, connection entries 0..n-1 from 24;
+                                   n = min(wanted, netstat, 256)
+   21   -                          76: apname (40 bytes), apver (u32) at 60, zeros
+   22   -                          36: kver (u32), two zero u32, flags (u16, bit 0 password), zero u16
+   26   -                          36: eight u16: year-1900, month 0..11, weekday 0..6 (Sunday 0),
+                                   day, hour, minute, second, millisecond
+   27   -                          60: timeserver, 40 bytes
+   28   -                          28: tz_offset (s32), tz_index (u32)
+   29   wanted (u16 BE), page p    24+16n: n u16 at 20, continuation u16 at 22, entries from 24.
+        (u16 LE)                   Served page s = (p = 0 ? 0 : p-1): entries s*P .. s*P+n-1 with
+                                   n = min(P, wanted, entries left); continuation s+1 while entries
+                                   remain after those, else 0 (P = netstat_page)
+   33,34,35  interface             24: address, netmask, gateway
+   36   interface                  21: ipmode byte
+   37   interface                  64: text "locator.lan" (40 bytes), 4802 (u16), 60 (u16)
+   38   count wanted (u16 BE)      24+16n: n u16 at 20, interface entries 0..n-1 from 24;
+                                   n = min(wanted, interfaces)
+   39   interface                  28: dns, dns2
+   40   -                          184: setting byte 0; 40-byte blocks "snmp-a" at 24, "snmp-c" at 64,
+                                   "snmp-b" at 104, "snmp-d" at 144
+   41   -                          384: "mail-server" (40 bytes), 25 (u32) at 60, 64-byte blocks
+                                   "mail-1" .. "mail-5" from 64
+   42   port byte                  28: port, link 1, speed 100 (u16), duplex 1, three zeros
+   81   index byte k               24+12n: n byte at 21, ipfilter_setting at 22, entries from 24:
+                                   k = 0 all entries 1..ipfilter, else entry k alone (none beyond)
+   82   -                          26: three zero u16
+  100   -                          28: two zero u32
+  101   -                          21: modem byte
+  113,114  port byte k, 3 zeros    24+12n / 24+16n: n byte at 21, PPP status / statistics entries
+                                   from 24: k = 0 ports 1..ppp_ports, else port k alone (none beyond)
+  115   four zero bytes            24+20n: n byte at 21, route entries 0..routes-1 from 24
+  Table entries, for entry i (the device's ip is A.B.C.D):
+    interface   16: i (u16), ipmode (u16), address, netmask, gateway; interface 0 as configured,
+                interface i > 0: 10.i.0.D, 255.255.255.0, 10.i.0.254 (no DNS, ipmode 0)
+    connection  16: A.B.C.D, 10.1.(i>>8).(i&255), 4900 (u16), 20000+i (u16), 1, i&255, i>>8, 0
+    IP filter   12: 10.2.0.i, 255.255.255.255, i, 1, 0, 0
+    PPP status  12: port i, 1, 0, 0, 10.3.i.1, 10.3.i.2
+    PPP stats   16: port i, 0, 0, 0, 1000*i (u32), 2000*i (u32), 0 (u32)
+    route       20: 10.4.i.0, 255.255.255.0, gateway, interface 0 (u32), metric i+1 (u32)
   Like a device, it logs but does not answer: datagrams shorter than 8 bytes, replies (0x80 set),
   non-zero status, non-zero bytes 4-7, a length field below 8 or beyond the datagram, unknown
-  command codes, a search whose length minus 8 is not a multiple of 12, and a search that lists this
-  device (same application ID, model code and MAC). Bytes past the length field are not looked at.
+  command codes, a search whose length minus 8 is not a multiple of 12, a search that lists this
+  device (same application ID, model code and MAC), a query whose length field is shorter than its
+  arguments need, a query whose bytes 8-19 are not this device's identity (unless any_identity=1),
+  and an interface number other than 0..64 and 255. Of these only a well-formed search that lists
+  this device counts for answer_nth. Bytes past the length field are not looked at.
 
 Log lines:
   <t> <device> <rx|tx> <peer-ip>:<port> <local-ip>:<port> <length> <hex bytes, or - when empty>
@@ -69,8 +157,8 @@ Running:
 
 Example:
   tarnix-devsim --log devsim.log \
-    --device name=a,ip=127.0.0.2,app=0x1a2b3c4d,model=0x0201,mac=02:11:22:33:44:55 \
-    --device name=b,ip=127.0.0.3,delay=200,twice=1
+    --device name=a,ip=127.0.0.2,app=0x1a2b3c4d,model=0x0201,mac=02:11:22:33:44:55,devname=Hall-3,password=1 \
+    --device name=b,ip=127.0.0.3,delay=200,twice=1,netstat=100,payload21=414243
 )";
 
 }  // namespace

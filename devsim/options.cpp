@@ -2,10 +2,15 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <charconv>
+#include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <limits>
 #include <set>
+
+#include "records.h"
 
 namespace devsim {
 namespace {
@@ -47,6 +52,74 @@ std::optional<uint32_t> ParseIpv4(std::string_view text) {
   in_addr a{};
   if (inet_pton(AF_INET, std::string(text).c_str(), &a) != 1) return std::nullopt;
   return ntohl(a.s_addr);
+}
+
+template <class T>
+bool SetIpv4(std::string_view text, T& out) {
+  auto ip = ParseIpv4(text);
+  if (ip) out = *ip;
+  return ip.has_value();
+}
+
+bool SetSigned32(std::string_view text, int32_t& out) {
+  bool negative = text.starts_with('-');
+  auto magnitude = ParseNumber(negative ? text.substr(1) : text, negative ? 0x80000000u : 0x7fffffffu);
+  if (magnitude) out = static_cast<int32_t>(negative ? -static_cast<int64_t>(*magnitude) : int64_t(*magnitude));
+  return magnitude.has_value();
+}
+
+constexpr size_t kMaxText = 60;
+
+bool SetText(std::string_view text, std::string& out) {
+  out = text;
+  return text.size() <= kMaxText && std::all_of(text.begin(), text.end(), [](char c) { return c >= ' ' && c <= '~'; });
+}
+
+// YYYY-MM-DDTHH:MM:SS, taken as the device's own clock reading.
+bool SetTime(std::string_view text, std::optional<int64_t>& out) {
+  constexpr std::string_view kShape = "dddd-dd-ddTdd:dd:dd";
+  if (text.size() != kShape.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    bool ok = kShape[i] == 'd' ? text[i] >= '0' && text[i] <= '9' : text[i] == kShape[i];
+    if (!ok) return false;
+  }
+  tm at{};
+  std::string copy(text);
+  std::sscanf(copy.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &at.tm_year, &at.tm_mon, &at.tm_mday, &at.tm_hour, &at.tm_min,
+              &at.tm_sec);
+  if (at.tm_year < 1970 || at.tm_year > 2999) return false;
+  tm wanted = at;
+  at.tm_year -= 1900;
+  at.tm_mon -= 1;
+  time_t t = timegm(&at);
+  // timegm() normalises 02-30 into March; a date that does not come back unchanged does not exist.
+  if (at.tm_year != wanted.tm_year - 1900 || at.tm_mon != wanted.tm_mon - 1 || at.tm_mday != wanted.tm_mday ||
+      at.tm_hour != wanted.tm_hour || at.tm_min != wanted.tm_min || at.tm_sec != wanted.tm_sec) {
+    return false;
+  }
+  out = int64_t{t};
+  return true;
+}
+
+bool SetHex(std::string_view text, std::vector<uint8_t>& out) {
+  if (text.size() % 2 != 0 || text.size() / 2 > kMaxDatagram - wire::kQueryHeaderSize) return false;
+  out.clear();
+  for (size_t i = 0; i < text.size(); i += 2) {
+    uint8_t b = 0;
+    auto [stop, ec] = std::from_chars(text.data() + i, text.data() + i + 2, b, 16);
+    if (ec != std::errc{} || stop != text.data() + i + 2) return false;
+    out.push_back(b);
+  }
+  return true;
+}
+
+// payload<CODE>: the command code in decimal, 1..127.
+std::optional<uint8_t> PayloadCode(std::string_view key) {
+  constexpr std::string_view kPrefix = "payload";
+  if (!key.starts_with(kPrefix) || key.size() == kPrefix.size() || key[kPrefix.size()] == '0') return std::nullopt;
+  auto code = ParseNumber(key.substr(kPrefix.size()), 127);
+  if (!code || *code == 0) return std::nullopt;
+  return static_cast<uint8_t>(*code);
 }
 
 bool SetMac(std::string_view text, wire::Mac& out) {
@@ -112,6 +185,49 @@ const Key kKeys[] = {
     {"delay", "0..3600000 (milliseconds)",
      [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.faults.delay_ms, 3'600'000); }},
     {"ignore_list", "0 or 1", [](DeviceConfig& d, std::string_view v) { return SetFlag(v, d.faults.ignore_list); }},
+    {"any_identity", "0 or 1", [](DeviceConfig& d, std::string_view v) { return SetFlag(v, d.faults.any_identity); }},
+    {"devname", "up to 60 printable characters",
+     [](DeviceConfig& d, std::string_view v) { return SetText(v, d.settings.devname.emplace()); }},
+    {"apname", "up to 60 printable characters",
+     [](DeviceConfig& d, std::string_view v) { return SetText(v, d.settings.apname); }},
+    {"apver", "0..0xffffffff", [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.settings.apver); }},
+    {"kver", "0..0xffffffff", [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.settings.kver); }},
+    {"password", "0 or 1", [](DeviceConfig& d, std::string_view v) { return SetFlag(v, d.settings.password); }},
+    {"timeserver", "up to 60 printable characters",
+     [](DeviceConfig& d, std::string_view v) { return SetText(v, d.settings.timeserver); }},
+    {"tz_offset", "-2147483648..2147483647 (seconds)",
+     [](DeviceConfig& d, std::string_view v) { return SetSigned32(v, d.settings.tz_offset); }},
+    {"tz_index", "0..0xffffffff",
+     [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.settings.tz_index); }},
+    {"time", "YYYY-MM-DDTHH:MM:SS, year 1970..2999",
+     [](DeviceConfig& d, std::string_view v) { return SetTime(v, d.settings.time); }},
+    {"ipmode", "0..255", [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.settings.ipmode); }},
+    {"mask", "an IPv4 netmask", [](DeviceConfig& d, std::string_view v) { return SetIpv4(v, d.settings.mask); }},
+    {"gateway", "an IPv4 address", [](DeviceConfig& d, std::string_view v) { return SetIpv4(v, d.settings.gateway); }},
+    {"dns", "an IPv4 address", [](DeviceConfig& d, std::string_view v) { return SetIpv4(v, d.settings.dns); }},
+    {"dns2", "an IPv4 address", [](DeviceConfig& d, std::string_view v) { return SetIpv4(v, d.settings.dns2); }},
+    {"env", "0..0xffff", [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.settings.env); }},
+    {"watchdog", "0..0xffff", [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.settings.watchdog); }},
+    {"debug", "0..0xffff", [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.settings.debug); }},
+    {"apstatus", "0..0xffff", [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.settings.apstatus); }},
+    {"console", "0..0xffff", [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.settings.console); }},
+    {"modem", "0..255", [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.settings.modem); }},
+    {"interfaces", "0..64",
+     [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.settings.interfaces, wire::kMaxInterface); }},
+    {"netstat", "0..4096", [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.settings.netstat, 4096); }},
+    {"netstat_page", "1..256",
+     [](DeviceConfig& d, std::string_view v) {
+       return SetNumber(v, d.settings.netstat_page, wire::NetstatEntry::kMost) && d.settings.netstat_page > 0;
+     }},
+    {"routes", "0..32",
+     [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.settings.routes, wire::RouteEntry::kMost); }},
+    {"ipfilter", "0..16",
+     [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.settings.ipfilter, wire::IpFilterEntry::kMost); }},
+    {"ipfilter_setting", "0..255",
+     [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.settings.ipfilter_setting); }},
+    {"ppp_ports", "0..16",
+     [](DeviceConfig& d,
+        std::string_view v) { return SetNumber(v, d.settings.ppp_ports, wire::PppStatusEntry::kMost); }},
 };
 
 // A locally administered address built from the IPv4 address keeps devices distinct without extra typing.
@@ -191,6 +307,18 @@ std::optional<DeviceConfig> ParseDevice(std::string_view keys, std::string* erro
     }
     std::string_view key = item.substr(0, eq);
     std::string_view value = item.substr(eq + 1);
+    if (auto code = PayloadCode(key)) {
+      if (device.payloads.contains(*code)) {
+        *error = "key payload" + std::to_string(*code) + " given twice";
+        return std::nullopt;
+      }
+      if (!SetHex(value, device.payloads[*code])) {
+        *error = "bad value for " + std::string(key) + " (expected an even number of hex digits, at most " +
+                 std::to_string(2 * (kMaxDatagram - wire::kQueryHeaderSize)) + ")";
+        return std::nullopt;
+      }
+      continue;
+    }
     const Key* found = nullptr;
     for (const Key& k : kKeys) {
       if (k.name == key) found = &k;

@@ -3,45 +3,6 @@
 #include <algorithm>
 
 namespace devsim {
-namespace {
-
-using Body = std::span<const uint8_t>;
-using Reply = std::optional<std::vector<uint8_t>>;
-
-bool SearchWellFormed(Body body) { return body.size() % wire::kIdentitySize == 0; }
-
-Reply AnswerSearch(const DeviceConfig& device, Body known) {
-  if (!device.faults.ignore_list) {
-    wire::Reader r(known);
-    while (r.remaining() >= wire::kIdentitySize) {
-      if (wire::DecodeIdentity(r) == device.identity) return std::nullopt;
-    }
-  }
-  std::vector<uint8_t> reply(wire::kSearchReplySize);
-  wire::EncodeIdentity(device.identity,
-                       std::span(reply).subspan<wire::kSearchReplyIdentityOffset, wire::kIdentitySize>());
-  wire::put_be32(&reply[wire::kSearchReplyAddressOffset], device.reported_ip());
-  return reply;
-}
-
-// One row per command a device understands. A handler returns the whole reply with room for the header, which
-// the caller fills in; further commands are further rows.
-struct Command {
-  uint8_t code;
-  bool (*well_formed)(Body body);
-  Reply (*answer)(const DeviceConfig& device, Body body);
-};
-
-constexpr Command kCommands[] = {
-    {wire::kSearchCode, SearchWellFormed, AnswerSearch},
-};
-
-const Command* FindCommand(uint8_t code) {
-  auto it = std::find_if(std::begin(kCommands), std::end(kCommands), [&](const Command& c) { return c.code == code; });
-  return it == std::end(kCommands) ? nullptr : it;
-}
-
-}  // namespace
 
 std::optional<std::vector<uint8_t>> Responder::Respond(std::span<const uint8_t> datagram) {
   auto header = wire::DecodeHeader(datagram);
@@ -49,21 +10,36 @@ std::optional<std::vector<uint8_t>> Responder::Respond(std::span<const uint8_t> 
       header->length < wire::kHeaderSize || header->length > datagram.size()) {
     return std::nullopt;
   }
+  auto payload = device_.payloads.find(header->code);
+  bool overridden = payload != device_.payloads.end();
+  // A stated payload makes the device answer a query it has no state for, too.
+  static constexpr Command kAnyQuery{0, true, wire::kQueryHeaderSize, nullptr, nullptr};
   const Command* command = FindCommand(header->code);
-  Body body = datagram.subspan(wire::kHeaderSize, header->length - wire::kHeaderSize);
-  if (!command || !command->well_formed(body)) return std::nullopt;
+  if (!command && overridden) command = &kAnyQuery;
+  Request request = datagram.first(header->length);
+  if (!command || request.size() < command->request_length ||
+      (command->query && !device_.faults.any_identity && wire::QueryIdentity(request) != device_.identity) ||
+      (command->well_formed && !command->well_formed(request))) {
+    return std::nullopt;
+  }
 
   uint64_t seen = ++well_formed_seen_[header->code];
   const Faults& faults = device_.faults;
   if (faults.silent || (faults.answer_nth != 0 && seen != faults.answer_nth)) return std::nullopt;
 
-  Reply reply = command->answer(device_, body);
+  Reply reply = command->answer ? command->answer(device_, state_, request) : std::vector<uint8_t>{};
   if (!reply) return std::nullopt;
+  if (overridden) {
+    reply->resize(wire::kQueryHeaderSize);
+    reply->insert(reply->end(), payload->second.begin(), payload->second.end());
+  }
+  reply->resize(std::max(reply->size(), wire::kQueryHeaderSize));  // room for the header and identity below
   wire::Header out{.code = static_cast<uint8_t>(header->code | wire::kReplyBit),
                    .status = faults.status,
                    .length = static_cast<uint16_t>(reply->size()),
                    .word = faults.word};
   wire::EncodeHeader(out, std::span(*reply).first<wire::kHeaderSize>());
+  wire::EncodeIdentity(device_.identity, std::span(*reply).subspan<wire::kQueryIdentityOffset, wire::kIdentitySize>());
   if (faults.oversize && *faults.oversize > reply->size()) reply->resize(*faults.oversize, 0);
   if (faults.truncate && *faults.truncate < reply->size()) reply->resize(*faults.truncate);
   return reply;

@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "commands.h"
 #include "device.h"
 
 namespace devsim {
@@ -14,7 +15,7 @@ namespace devsim {
 // understand or that is not meant for it gets no answer.
 class Responder {
  public:
-  explicit Responder(DeviceConfig device) : device_(std::move(device)) {}
+  explicit Responder(DeviceConfig device) : device_(std::move(device)), state_(InitialState(device_)) {}
 
   const DeviceConfig& device() const { return device_; }
 
@@ -23,6 +24,7 @@ class Responder {
 
  private:
   DeviceConfig device_;
+  DeviceState state_;
   std::array<uint64_t, 128> well_formed_seen_{};  // per command code, for answer_nth
 };
 

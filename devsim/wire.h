@@ -6,8 +6,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 namespace devsim::wire {
@@ -132,11 +134,66 @@ inline void EncodeIdentity(const Identity& id, std::span<uint8_t, kIdentitySize>
   std::copy(id.mac.begin(), id.mac.end(), &out[kIdentityMacOffset]);
 }
 
+// A query, and every reply: the header, then the identity of the device asked (a reply repeats its own), then
+// the command's arguments or the reply's payload.
+inline constexpr size_t kQueryIdentityOffset = kHeaderSize;
+inline constexpr size_t kQueryHeaderSize = kQueryIdentityOffset + kIdentitySize;
+static_assert(kQueryHeaderSize == 20);
+
+inline Identity QueryIdentity(std::span<const uint8_t> datagram) {
+  Reader r(datagram.size() >= kQueryHeaderSize ? datagram.subspan(kQueryIdentityOffset, kIdentitySize)
+                                               : std::span<const uint8_t>{});
+  return DecodeIdentity(r);
+}
+
+// Reads from a fixed offset; past the end every value is zero.
+inline Reader ReaderAt(std::span<const uint8_t> data, size_t offset) {
+  return Reader(offset <= data.size() ? data.subspan(offset) : std::span<const uint8_t>{});
+}
+
+// A reply of fixed size filled field by field at datagram offsets. A field beyond the end is a layout error.
+class Fields {
+ public:
+  explicit Fields(size_t size) : bytes_(size, 0) {}
+
+  Fields& u8(size_t at, uint8_t v) {
+    Span(at, 1)[0] = v;
+    return *this;
+  }
+  Fields& le16(size_t at, uint16_t v) {
+    put_le16(Span(at, 2).data(), v);
+    return *this;
+  }
+  Fields& le32(size_t at, uint32_t v) {
+    put_le32(Span(at, 4).data(), v);
+    return *this;
+  }
+  Fields& ip(size_t at, uint32_t v) {
+    put_be32(Span(at, 4).data(), v);
+    return *this;
+  }
+  // Cut to width, zero-filled after it.
+  Fields& text(size_t at, size_t width, std::string_view s) {
+    auto out = Span(at, width);
+    std::copy_n(s.begin(), std::min(width, s.size()), out.begin());
+    return *this;
+  }
+  std::vector<uint8_t> Take() { return std::move(bytes_); }
+
+ private:
+  std::span<uint8_t> Span(size_t at, size_t n) {
+    if (at > bytes_.size() || n > bytes_.size() - at) std::abort();
+    return std::span(bytes_).subspan(at, n);
+  }
+
+  std::vector<uint8_t> bytes_;
+};
+
 inline constexpr uint8_t kSearchCode = 1;
 
 // A search reply: header, identity, then the IPv4 address the device reports, in network order.
-inline constexpr size_t kSearchReplyIdentityOffset = kHeaderSize;
-inline constexpr size_t kSearchReplyAddressOffset = kSearchReplyIdentityOffset + kIdentitySize;
+inline constexpr size_t kSearchReplyIdentityOffset = kQueryIdentityOffset;
+inline constexpr size_t kSearchReplyAddressOffset = kQueryHeaderSize;
 inline constexpr size_t kSearchReplySize = kSearchReplyAddressOffset + 4;
 static_assert(kSearchReplyIdentityOffset == 8 && kSearchReplyAddressOffset == 20 && kSearchReplySize == 24);
 

@@ -1,8 +1,5 @@
-#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,128 +10,27 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
-#include <optional>
 #include <random>
 #include <thread>
 
+#include "devsim_peer.h"
 #include "lab/lab.h"
 #include "process.h"
-#include "unique_fd.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using namespace devsim_peer;
 using testing::HasSubstr;
 
-constexpr uint16_t kDevicePort = 4800;
-
-// The device most tests talk to, and the bytes it must answer an empty search with.
-const std::string kDevice = "name=d,ip=127.0.0.2,app=0x1a2b3c4d,model=0x0201,mac=02:11:22:33:44:55";
-const Bytes kOwnEntry = {0x4d, 0x3c, 0x2b, 0x1a, 0x01, 0x02, 0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
 const Bytes kSearch = {0x01, 0x00, 0x00, 0x08, 0x00, 0x00, 0x00, 0x00};
 const Bytes kReply = {0x81, 0x00, 0x00, 0x18, 0x00, 0x00, 0x00, 0x00, 0x4d, 0x3c, 0x2b, 0x1a,
                       0x01, 0x02, 0x02, 0x11, 0x22, 0x33, 0x44, 0x55, 127,  0,    0,    2};
 
 Bytes Search(const std::vector<Bytes>& entries) {
-  Bytes out = kSearch;
-  for (const Bytes& e : entries) out.insert(out.end(), e.begin(), e.end());
-  out[2] = static_cast<uint8_t>(out.size() >> 8);
-  out[3] = static_cast<uint8_t>(out.size());
-  return out;
+  Bytes list;
+  for (const Bytes& e : entries) list.insert(list.end(), e.begin(), e.end());
+  return Datagram(0x01, list);
 }
-
-Bytes Replace(Bytes b, size_t offset, const Bytes& with) {
-  std::copy(with.begin(), with.end(), b.begin() + static_cast<ptrdiff_t>(offset));
-  return b;
-}
-
-Bytes Resized(Bytes b, size_t size) {
-  b.resize(size, 0);
-  return b;
-}
-
-struct Datagram {
-  Bytes bytes;
-  std::string from;  // ip:port
-};
-
-std::string Endpoint(uint32_t ip_network_order, uint16_t port) {
-  in_addr a{ip_network_order};
-  return std::string(inet_ntoa(a)) + ":" + std::to_string(port);
-}
-
-class UdpSocket {
- public:
-  explicit UdpSocket(const char* ip, bool broadcast = false) : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-    int one = 1;
-    if (broadcast) setsockopt(fd_.get(), SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = inet_addr(ip);
-    socklen_t len = sizeof a;
-    bound_ = bind(fd_.get(), reinterpret_cast<sockaddr*>(&a), len) == 0 &&
-             getsockname(fd_.get(), reinterpret_cast<sockaddr*>(&a), &len) == 0;
-    port_ = ntohs(a.sin_port);
-  }
-  bool bound() const { return bound_; }
-  uint16_t port() const { return port_; }
-
-  bool SendTo(const char* ip, uint16_t port, const Bytes& bytes) const {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = inet_addr(ip);
-    a.sin_port = htons(port);
-    return sendto(fd_.get(), bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a) ==
-           static_cast<ssize_t>(bytes.size());
-  }
-
-  std::optional<Datagram> Receive(int timeout_ms) const {
-    pollfd p{fd_.get(), POLLIN, 0};
-    if (poll(&p, 1, timeout_ms) != 1) return std::nullopt;
-    Bytes buf(65536);
-    sockaddr_in from{};
-    socklen_t len = sizeof from;
-    ssize_t n = recvfrom(fd_.get(), buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
-    if (n < 0) return std::nullopt;
-    buf.resize(static_cast<size_t>(n));
-    return Datagram{buf, Endpoint(from.sin_addr.s_addr, ntohs(from.sin_port))};
-  }
-
- private:
-  devsim::UniqueFd fd_;
-  bool bound_ = false;
-  uint16_t port_ = 0;
-};
-
-// Waits (bounded) until the log holds n entries: the emulator writes a tx line only after the datagram left.
-std::vector<lab::LogEntry> WaitLog(const lab::Devsim& devsim, size_t n) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  for (;;) {
-    auto log = devsim.Log();
-    if (log.size() >= n || std::chrono::steady_clock::now() >= deadline) return log;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-}
-
-std::string Directions(const std::vector<lab::LogEntry>& log) {
-  std::string out;
-  for (const auto& e : log) out += std::string(out.empty() ? "" : " ") + (e.rx ? "rx" : "tx");
-  return out;
-}
-
-class DevsimTest : public testing::Test {
- protected:
-  void Start(const std::vector<std::string>& args) {
-    std::string error;
-    devsim_ = lab::Devsim::Start(args, "", &error);
-    ASSERT_TRUE(devsim_) << error;
-    ASSERT_TRUE(client_.bound());
-  }
-  void StartDevice(const std::string& knobs = "") { Start({"--device", kDevice + (knobs.empty() ? "" : ",") + knobs}); }
-
-  UdpSocket client_{"127.0.0.1"};
-  std::unique_ptr<lab::Devsim> devsim_;
-};
 
 TEST_F(DevsimTest, SearchGetsExactReplyFromDeviceAddressAndIsLogged) {
   ASSERT_NO_FATAL_FAILURE(StartDevice());
@@ -216,17 +112,20 @@ INSTANTIATE_TEST_SUITE_P(Devsim, IgnoredTest,
                                          InputCase{"LengthBeyondDatagram", Resized({0x01, 0, 0, 20, 0, 0, 0, 0}, 19)},
                                          InputCase{"LengthHugeBeyondDatagram", {0x01, 0, 0xff, 0xff, 0, 0, 0, 0}},
                                          InputCase{"UnknownCommandZero", {0x00, 0, 0, 8, 0, 0, 0, 0}},
-                                         InputCase{"UnknownCommandTwo", {0x02, 0, 0, 8, 0, 0, 0, 0}},
+                                         InputCase{"QueryWithoutItsArguments", {0x02, 0, 0, 8, 0, 0, 0, 0}},
                                          InputCase{"UnknownCommand7f", {0x7f, 0, 0, 8, 0, 0, 0, 0}},
                                          InputCase{"ListNotMultipleOf12", Resized({0x01, 0, 0, 14, 0, 0, 0, 0}, 14)},
                                          InputCase{"ListsOwnIdentity", Search({kOwnEntry})},
                                          InputCase{"ListsOwnIdentityAmongOthers", Search({Bytes(12, 0), kOwnEntry})}),
                          CaseName);
 
-// Arbitrary bytes, half of them behind a plausible search header so the list parser gets exercised too; the
+// Arbitrary bytes, a third of them behind a plausible search header and a third behind a query header naming
+// the device, with any command code it knows and any length field, so every decoder gets exercised; the
 // emulator must survive all of it (under the sanitizers too) and still answer.
 TEST_F(DevsimTest, SurvivesArbitraryDatagramsAndStillAnswers) {
-  ASSERT_NO_FATAL_FAILURE(StartDevice());
+  ASSERT_NO_FATAL_FAILURE(StartDevice("payload49=00"));
+  const uint8_t kCodes[] = {1,  2,  16, 17, 18, 19, 20, 21, 22, 23, 24, 25,  26,  27,  28,  29,  33, 34,
+                            35, 36, 37, 38, 39, 40, 41, 42, 49, 81, 82, 100, 101, 113, 114, 115, 127};
   std::mt19937 rng(4800);
   constexpr size_t kBatches = 6;
   constexpr size_t kBatch = 50;  // small enough for the socket buffer, so none are dropped
@@ -234,7 +133,16 @@ TEST_F(DevsimTest, SurvivesArbitraryDatagramsAndStillAnswers) {
     for (size_t i = 0; i < kBatch; ++i) {
       Bytes d(rng() % 80);
       for (uint8_t& b : d) b = static_cast<uint8_t>(rng());
-      if (d.size() >= 8 && rng() % 2) d = Replace(d, 0, {0x01, 0, 0, static_cast<uint8_t>(rng() % 96), 0, 0, 0, 0});
+      auto length = static_cast<uint8_t>(rng() % 96);
+      switch (rng() % 3) {
+        case 0:
+          if (d.size() >= 8) d = Replace(d, 0, {0x01, 0, 0, length, 0, 0, 0, 0});
+          break;
+        case 1:
+          if (d.size() >= 20)
+            d = Replace(d, 0, Cat({{kCodes[rng() % std::size(kCodes)], 0, 0, length, 0, 0, 0, 0}, kOwnEntry}));
+          break;
+      }
       ASSERT_TRUE(client_.SendTo("127.0.0.2", kDevicePort, d));
     }
     ASSERT_EQ(devsim_->WaitReceived(batch * kBatch, 2000).size(), batch * kBatch);
@@ -275,6 +183,10 @@ TEST_P(KnobTest, ShapesTheReplies) {
 
 const Bytes kListsOwn = Search({kOwnEntry});
 const Bytes kMalformed = {0x01, 0x01, 0, 8, 0, 0, 0, 0};
+const Bytes kNameQuery = Query(16);
+const Bytes kNameReply = QueryReply(16, Resized({'d'}, 40));
+const Bytes kWatchdogQuery = Query(18);
+const Bytes kWatchdogReply = QueryReply(18, {1, 0});
 
 INSTANTIATE_TEST_SUITE_P(
     Devsim, KnobTest,
@@ -314,7 +226,27 @@ INSTANTIATE_TEST_SUITE_P(
                  {kReply},
                  "127.0.0.2:4800",
                  "rx rx rx tx"},
-        KnobCase{"IgnoreList", "ignore_list=1", {kListsOwn}, {kReply}, "127.0.0.2:4800", "rx tx"}),
+        KnobCase{"IgnoreList", "ignore_list=1", {kListsOwn}, {kReply}, "127.0.0.2:4800", "rx tx"},
+        KnobCase{"QueryStatus", "status=7", {kNameQuery}, {Replace(kNameReply, 1, {7})}, "127.0.0.2:4800", "rx tx"},
+        KnobCase{"QueryTruncate", "truncate=22", {kNameQuery}, {Resized(kNameReply, 22)}, "127.0.0.2:4800", "rx tx"},
+        KnobCase{"QueryTwiceFromOtherPort",
+                 "twice=1,other_port=1",
+                 {kNameQuery},
+                 {kNameReply, kNameReply},
+                 "127.0.0.2:4801",
+                 "rx tx tx"},
+        KnobCase{"QueryAnswerSecondCountsPerCode",
+                 "answer_nth=2",
+                 {kNameQuery, kWatchdogQuery, kNameQuery, kWatchdogQuery, kNameQuery},
+                 {kNameReply, kWatchdogReply},
+                 "127.0.0.2:4800",
+                 "rx rx rx tx rx tx rx"},
+        KnobCase{"QueryAnswerSecondSkipsOneForAnotherDevice",
+                 "answer_nth=2",
+                 {Query(16, {}, Bytes(12, 0)), kNameQuery, kNameQuery},
+                 {kNameReply},
+                 "127.0.0.2:4800",
+                 "rx rx rx tx"}),
     [](const testing::TestParamInfo<KnobCase>& info) { return info.param.name; });
 
 // Two devices in one process: the delayed one must not hold up the other.
@@ -436,6 +368,24 @@ INSTANTIATE_TEST_SUITE_P(
                     BadArgsCase{"SameName", {"--device", "name=a,ip=127.0.0.2", "--device", "name=a,ip=127.0.0.3"}, 2},
                     BadArgsCase{"SameIp", {"--device", "ip=127.0.0.2", "--device", "ip=127.0.0.2"}, 2},
                     BadArgsCase{"MissingConfig", {"--config", "/nonexistent/devsim.conf"}, 2},
+                    BadArgsCase{"DevnameTooLong", Device("ip=127.0.0.2,devname=" + std::string(61, 'n')), 2},
+                    BadArgsCase{"DevnameNotPrintable", Device("ip=127.0.0.2,devname=a\tb"), 2},
+                    BadArgsCase{"TimeNoSuchDay", Device("ip=127.0.0.2,time=2023-02-29T00:00:00"), 2},
+                    BadArgsCase{"TimeWithoutSeconds", Device("ip=127.0.0.2,time=2024-03-05T10:20"), 2},
+                    BadArgsCase{"TzOffsetTooBig", Device("ip=127.0.0.2,tz_offset=2147483648"), 2},
+                    BadArgsCase{"BadMask", Device("ip=127.0.0.2,mask=255.255.0"), 2},
+                    BadArgsCase{"TooManyInterfaces", Device("ip=127.0.0.2,interfaces=65"), 2},
+                    BadArgsCase{"NetstatPageZero", Device("ip=127.0.0.2,netstat_page=0"), 2},
+                    BadArgsCase{"NetstatPageTooBig", Device("ip=127.0.0.2,netstat_page=257"), 2},
+                    BadArgsCase{"TooManyRoutes", Device("ip=127.0.0.2,routes=33"), 2},
+                    BadArgsCase{"TooManyFilters", Device("ip=127.0.0.2,ipfilter=17"), 2},
+                    BadArgsCase{"TooManyPppPorts", Device("ip=127.0.0.2,ppp_ports=17"), 2},
+                    BadArgsCase{"PayloadOddHex", Device("ip=127.0.0.2,payload21=414"), 2},
+                    BadArgsCase{"PayloadNotHex", Device("ip=127.0.0.2,payload21=zz"), 2},
+                    BadArgsCase{"PayloadCodeWithReplyBit", Device("ip=127.0.0.2,payload128=00"), 2},
+                    BadArgsCase{"PayloadCodeZero", Device("ip=127.0.0.2,payload0=00"), 2},
+                    BadArgsCase{"PayloadCodeLeadingZero", Device("ip=127.0.0.2,payload021=00"), 2},
+                    BadArgsCase{"PayloadTwice", Device("ip=127.0.0.2,payload21=00,payload21=01"), 2},
                     BadArgsCase{"AddressNotHere", Device("ip=10.9.9.9"), 1}),
     [](const testing::TestParamInfo<BadArgsCase>& info) { return info.param.name; });
 
