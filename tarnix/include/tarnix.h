@@ -68,6 +68,135 @@ typedef struct DSINFO {
     uint8_t reserved2[2];  /* 0 */
 } DSINFO;
 
+/* Payload records. Multi-byte values are little-endian as the device sends
+   them; addresses stay in network byte order. Fields named value, byte or
+   data are carried for the caller without interpretation. */
+
+/* dsc_GetAPInfo: application information, 56 bytes. */
+typedef struct APINFO {
+    char name[40];      /* NUL-terminated, at most 39 characters */
+    uint32_t version;   /* bytes 3, 2, 1 read as major.minor.patch */
+    uint16_t value44;
+    uint8_t byte46;
+    uint8_t byte47;
+    uint8_t byte48;
+    uint8_t byte49;
+    uint8_t unwritten50[2]; /* never written by the library */
+    uint32_t value52;
+} APINFO;
+
+/* KERNELINFO.flags bit 0: the device has a login password. */
+#define DSC_KERNEL_FLAG_PASSWORD 0x0001
+
+/* dsc_GetKernelInfo: kernel information, 16 bytes. */
+typedef struct KERNELINFO {
+    uint32_t version;
+    uint32_t value4;
+    uint32_t value8;
+    uint16_t flags;
+    uint16_t value14;
+} KERNELINFO;
+
+/* dsc_GetFsInfo: 48 bytes carried unchanged. */
+typedef struct FSINFO {
+    uint8_t data[48];
+} FSINFO;
+
+/* dsc_GetTime: the device clock, 16 bytes. */
+typedef struct TIMEINFO {
+    uint16_t year;         /* counted from 1900 */
+    uint16_t month;        /* counted from 0 (January) */
+    uint16_t day_of_week;
+    uint16_t day;
+    uint16_t hour;
+    uint16_t minute;
+    uint16_t second;
+    uint16_t millisecond;
+} TIMEINFO;
+
+/* dsc_GetIPLocation: 44 bytes. */
+typedef struct IPLOCATIONINFO {
+    char text[40];      /* NUL-terminated, at most 39 characters */
+    uint16_t value40;
+    uint16_t value42;
+} IPLOCATIONINFO;
+
+/* dsc_GetSNMP: 164 bytes. text[1] and text[2] travel in the opposite order on
+   the wire (text[2] first). */
+typedef struct SNMPINFO {
+    uint8_t setting;
+    uint8_t unwritten1[3]; /* never written by the library */
+    char text[4][40];
+} SNMPINFO;
+
+/* dsc_GetMailAlert: 364 bytes. */
+typedef struct MAILALERTINFO {
+    char text[40];
+    uint32_t value40;
+    char blocks[5][64];
+} MAILALERTINFO;
+
+/* dsc_GetAlert: 6 bytes. */
+typedef struct ALERTINFO {
+    uint16_t values[3];
+} ALERTINFO;
+
+/* dsc_GetCmdState: 8 bytes. */
+typedef struct CMDSTATEINFO {
+    uint32_t values[2];
+} CMDSTATEINFO;
+
+/* dsc_GetPHYStatus: 8 bytes. */
+typedef struct PHYSTATUSINFO {
+    uint8_t byte0;
+    uint8_t byte1;
+    uint16_t value2;
+    uint8_t bytes4[4];
+} PHYSTATUSINFO;
+
+/* Table entries. */
+
+/* dsc_GetIfConfig: one network interface, 16 bytes. */
+typedef struct IFCONFIGINFO {
+    uint16_t number;    /* interface number */
+    uint16_t value2;
+    uint32_t ip;
+    uint32_t netmask;
+    uint32_t gateway;
+} IFCONFIGINFO;
+
+/* dsc_GetNetstat, dsc_GetNetstat_ex: one connection, 16 bytes. */
+typedef struct NETSTATINFO {
+    uint32_t value0;
+    uint32_t value4;
+    uint16_t value8;
+    uint16_t value10;
+    uint8_t byte12;
+    uint8_t byte13;
+    uint8_t byte14;
+    uint8_t zero15;     /* always 0 */
+} NETSTATINFO;
+
+/* dsc_GetIPFilter: one filter entry, 12 bytes. */
+typedef struct IPFILTERINFO {
+    uint8_t data[12];
+} IPFILTERINFO;
+
+/* dsc_GetPPPStatus: one port, 12 bytes. */
+typedef struct PPPSTATUSINFO {
+    uint8_t data[12];
+} PPPSTATUSINFO;
+
+/* dsc_GetPPPStatistic: one port, 16 bytes. */
+typedef struct PPPSTATISTICINFO {
+    uint8_t data[16];
+} PPPSTATISTICINFO;
+
+/* dsc_GetRouting: one route, 20 bytes. */
+typedef struct ROUTINGINFO {
+    uint8_t data[20];
+} ROUTINGINFO;
+
 /* ---- Callbacks ------------------------------------------------------- */
 
 /* Progress procedure, called on the caller's thread while an export waits.
@@ -124,6 +253,78 @@ DSC_EXPORT void DSC_CALL dsc_SetSearchOpt(int32_t timeout, int32_t retries);
    has no IPv4 address; DSC_EFAIL when memory for a found record runs out.
    One search runs at a time in the process; a second caller waits. */
 DSC_EXPORT int32_t DSC_CALL dsc_EnumSearch(int32_t address, DSC_SEARCH_PROC proc);
+
+/* ---- Queries ----------------------------------------------------------
+   Read-only requests answered without a login. Every one takes the session
+   first and returns DSC_OK, DSC_EINVAL (bad session, null pointer, value out
+   of range: nothing sent), DSC_ETIMEOUT, DSC_ESOCKET or DSC_ECANCELLED.
+   A failed query leaves every output untouched. */
+
+/* Completes *record from the device at its device address: application ID,
+   model code and MAC when zero in *record (otherwise they must match:
+   DSC_EFAIL), reported address when zero. The session's record becomes the
+   completed one; on failure it is restored. */
+DSC_EXPORT int32_t DSC_CALL dsc_GetDSINFO(int32_t session, DSINFO *record);
+/* Sends the locate command with the low 16 bits of value. */
+DSC_EXPORT int32_t DSC_CALL dsc_Locate(int32_t session, int32_t value);
+/* Device name: exactly 39 bytes are written, the text NUL-padded; a name of
+   39 or more characters arrives unterminated (give 40 bytes and a NUL). */
+DSC_EXPORT int32_t DSC_CALL dsc_GetName(int32_t session, char *name);
+DSC_EXPORT int32_t DSC_CALL dsc_GetFsInfo(int32_t session, FSINFO *out);
+/* 1 when the watchdog is on, else 0. */
+DSC_EXPORT int32_t DSC_CALL dsc_GetWatchdog(int32_t session, int32_t *out);
+DSC_EXPORT int32_t DSC_CALL dsc_GetDebug(int32_t session, int32_t *out);
+/* Clears out->name first; out->unwritten50 keeps its bytes. */
+DSC_EXPORT int32_t DSC_CALL dsc_GetAPInfo(int32_t session, APINFO *out);
+DSC_EXPORT int32_t DSC_CALL dsc_GetKernelInfo(int32_t session, KERNELINFO *out);
+DSC_EXPORT int32_t DSC_CALL dsc_GetAPStatus(int32_t session, int32_t *out);
+/* 0: running mode, 1: development mode. */
+DSC_EXPORT int32_t DSC_CALL dsc_GetEnvironmentMode(int32_t session, int32_t *out);
+DSC_EXPORT int32_t DSC_CALL dsc_GetConsole(int32_t session, int32_t *out);
+DSC_EXPORT int32_t DSC_CALL dsc_GetTime(int32_t session, TIMEINFO *out);
+/* Time server name, written like dsc_GetName. */
+DSC_EXPORT int32_t DSC_CALL dsc_GetTimeServer(int32_t session, char *name);
+/* offset: seconds from UTC; index: the time zone index. */
+DSC_EXPORT int32_t DSC_CALL dsc_GetTimeZone(int32_t session, int32_t *offset, int32_t *index);
+/* The interface number of these six queries is 0 to 64 or 255. */
+DSC_EXPORT int32_t DSC_CALL dsc_GetIP(int32_t session, int32_t iface, uint32_t *address);
+DSC_EXPORT int32_t DSC_CALL dsc_GetNetmask(int32_t session, int32_t iface, uint32_t *mask);
+DSC_EXPORT int32_t DSC_CALL dsc_GetGateway(int32_t session, int32_t iface, uint32_t *address);
+/* The interface's IP mode byte. */
+DSC_EXPORT int32_t DSC_CALL dsc_GetIPConfig(int32_t session, int32_t iface, int32_t *out);
+/* Writes the text and its NUL; bytes after the NUL keep their values. */
+DSC_EXPORT int32_t DSC_CALL dsc_GetIPLocation(int32_t session, int32_t iface, IPLOCATIONINFO *out);
+DSC_EXPORT int32_t DSC_CALL dsc_GetDNS(int32_t session, int32_t iface, uint32_t *first, uint32_t *second);
+/* Writes setting and text; out->unwritten1 keeps its bytes. */
+DSC_EXPORT int32_t DSC_CALL dsc_GetSNMP(int32_t session, SNMPINFO *out);
+DSC_EXPORT int32_t DSC_CALL dsc_GetMailAlert(int32_t session, MAILALERTINFO *out);
+/* Sends the low 8 bits of port. */
+DSC_EXPORT int32_t DSC_CALL dsc_GetPHYStatus(int32_t session, int32_t port, PHYSTATUSINFO *out);
+DSC_EXPORT int32_t DSC_CALL dsc_GetAlert(int32_t session, ALERTINFO *out);
+DSC_EXPORT int32_t DSC_CALL dsc_GetCmdState(int32_t session, CMDSTATEINFO *out);
+DSC_EXPORT int32_t DSC_CALL dsc_GetModemSetting(int32_t session, char *out);
+
+/* ---- Table queries ------------------------------------------------------ */
+
+/* Up to count (1 to 64) interfaces into entries[count], which is cleared
+   first; *got receives how many arrived. */
+DSC_EXPORT int32_t DSC_CALL dsc_GetIfConfig(int32_t session, int32_t count, int32_t *got, IFCONFIGINFO *entries);
+/* Up to count (1 to 256) connections into entries[count], cleared first. */
+DSC_EXPORT int32_t DSC_CALL dsc_GetNetstat(int32_t session, int32_t count, int32_t *got, NETSTATINFO *entries);
+/* As dsc_GetNetstat, page by page until count entries arrived or the device
+   has no more. entries[count] is cleared before the first request; on failure
+   the entries of earlier pages stay and *got is not written. A page that
+   brings no entry ends the reading, whatever continuation it announces. */
+DSC_EXPORT int32_t DSC_CALL dsc_GetNetstat_ex(int32_t session, int32_t count, int32_t *got, NETSTATINFO *entries);
+/* index 0: the setting byte and every entry (entries[16]); index n: entry n
+   alone into entries[0]. The array is not cleared. */
+DSC_EXPORT int32_t DSC_CALL dsc_GetIPFilter(int32_t session, int32_t index, int32_t *setting, IPFILTERINFO *entries);
+/* port 0 to 16; port 0: every port into entries[16], else one entry.
+   The array is not cleared. */
+DSC_EXPORT int32_t DSC_CALL dsc_GetPPPStatus(int32_t session, int32_t port, PPPSTATUSINFO *entries);
+DSC_EXPORT int32_t DSC_CALL dsc_GetPPPStatistic(int32_t session, int32_t port, PPPSTATISTICINFO *entries);
+/* Up to 32 routes into entries[32]; *count receives how many. */
+DSC_EXPORT int32_t DSC_CALL dsc_GetRouting(int32_t session, int32_t *count, ROUTINGINFO *entries);
 
 #ifdef __cplusplus
 }

@@ -67,4 +67,32 @@ class Reader {
   size_t pos_ = 0;
 };
 
+// A received reply as the decoders see it: reads past its end yield zeros, as
+// the bytes a short reply lacks would in a cleared buffer, so no decoder can
+// read out of bounds whatever length arrived.
+struct Bytes {
+  const uint8_t* data;
+  size_t len;
+
+  void copy(size_t off, void* dst, size_t n) const {
+    uint8_t* out = static_cast<uint8_t*>(dst);
+    const size_t have = off < len ? (len - off < n ? len - off : n) : 0;
+    if (have > 0) std::memcpy(out, data + off, have);
+    if (have < n) std::memset(out + have, 0, n - have);
+  }
+  uint8_t u8(size_t off) const { return off < len ? data[off] : 0; }
+  template <typename T>
+  T raw(size_t off) const {
+    T v;
+    copy(off, &v, sizeof v);
+    return v;
+  }
+  // Characters from off up to the first NUL, at most max.
+  size_t text_length(size_t off, size_t max) const {
+    size_t n = 0;
+    while (n < max && u8(off + n) != 0) ++n;
+    return n;
+  }
+};
+
 }  // namespace tarnix::wire
