@@ -14,28 +14,16 @@
 #include <vector>
 
 #include "lab/lab.h"
+#include "search_recorder.h"
 #include "tarnix.h"
 
 namespace {
 
 using lab::Lab;
 
-struct Seen {
-  std::vector<DSINFO> records;
-  int rounds = 0;
-  int32_t answer_record = 1;
-  int32_t answer_null = 1;
-};
-Seen* g_seen = nullptr;
-
-int32_t DSC_CALL collect(DSINFO* info) {
-  if (info == nullptr) {
-    ++g_seen->rounds;
-    return g_seen->answer_null;
-  }
-  g_seen->records.push_back(*info);
-  return g_seen->answer_record;
-}
+using search_recorder::collect;
+using search_recorder::g_seen;
+using search_recorder::Seen;
 
 std::string device_keys(const char* name, const char* ip, int tag, const std::string& extra = "") {
   char mac[32];

@@ -13,6 +13,7 @@
 #include "lab/lab.h"
 #include "platform/platform.h"
 #include "search.h"
+#include "search_recorder.h"
 #include "tarnix.h"
 
 namespace {
@@ -21,23 +22,9 @@ const uint32_t kA = inet_addr("127.0.0.2");
 const uint32_t kSilent = inet_addr("127.0.0.9");
 const std::string kDeviceA = "name=a,ip=127.0.0.2,app=0x80004012,model=0x4512,mac=02:00:5e:00:00:0a,reported=10.1.2.3";
 
-// What the search procedure saw.
-struct Seen {
-  std::vector<DSINFO> records;
-  int rounds = 0;  // null calls
-  int32_t answer_record = 1;
-  int32_t answer_null = 1;
-};
-Seen* g_seen = nullptr;
-
-int32_t DSC_CALL collect(DSINFO* info) {
-  if (info == nullptr) {
-    ++g_seen->rounds;
-    return g_seen->answer_null;
-  }
-  g_seen->records.push_back(*info);
-  return g_seen->answer_record;
-}
+using search_recorder::collect;
+using search_recorder::g_seen;
+using search_recorder::Seen;
 
 class DirectedSearch : public ::testing::Test {
  protected:
