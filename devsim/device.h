@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "wire.h"
@@ -27,6 +28,14 @@ struct Faults {
   uint32_t delay_ms = 0;
   bool ignore_list = false;
   bool any_identity = false;
+  // The session channel's.
+  uint8_t login_status = 251;  // status of a refused login
+  bool tcp_refuse = false;
+  bool tcp_silent = false;
+  std::optional<std::pair<uint8_t, uint8_t>> cmd_status;  // command code, status it is answered with
+  std::optional<uint8_t> cmd_wrongcode;
+  std::optional<uint8_t> cmd_badlen;
+  bool cmd_split = false;
 };
 
 // What a device reports about itself; the defaults make a plain device answer every query plausibly.
@@ -36,6 +45,7 @@ struct Settings {
   uint32_t apver = 0x01020300;
   uint32_t kver = 0x02010000;
   bool password = false;
+  std::string pw;  // the session channel's login password
   std::string timeserver = "ntp.lan";
   int32_t tz_offset = 0;
   uint32_t tz_index = 22;

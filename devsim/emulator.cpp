@@ -1,12 +1,14 @@
 #include "emulator.h"
 
 #include <arpa/inet.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace devsim {
 
@@ -14,22 +16,32 @@ Emulator::Emulator(std::vector<DeviceConfig> devices, TrafficLog& log) : log_(lo
   for (DeviceConfig& d : devices) devices_.push_back(Device{Responder(std::move(d))});
 }
 
-bool Emulator::Bind(size_t device, uint32_t ip, uint16_t port, bool reuse, std::string* error) {
-  UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+UniqueFd Emulator::BoundSocket(size_t device, int type, uint32_t ip, uint16_t port, bool reuse, std::string* error) {
+  UniqueFd fd(::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(ip);
   addr.sin_port = htons(port);
   int one = 1;
+  bool stream = type == SOCK_STREAM;
+  bool ok = fd && (!reuse || ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0) &&
+            (!reuse || !stream || ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEPORT, &one, sizeof one) == 0) &&
+            ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0 &&
+            (!stream || ::listen(fd.get(), SOMAXCONN) == 0);
+  if (!ok) {
+    *error = "device " + devices_[device].responder.device().name + ": cannot " +
+             (stream ? "listen on " : "bind ") + FormatIpv4(ip) + ":" + std::to_string(port) + ": " +
+             std::strerror(errno);
+    return UniqueFd();
+  }
+  return fd;
+}
+
+bool Emulator::Bind(size_t device, uint32_t ip, uint16_t port, bool reuse, std::string* error) {
   // Several devices may each listen for broadcasts on 0.0.0.0:4800, which Linux allows only when every socket
   // on that port, the unicast ones included, asks for address reuse.
-  bool ok = fd && (!reuse || ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0) &&
-            ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
-  if (!ok) {
-    *error = "device " + devices_[device].responder.device().name + ": cannot bind " + FormatIpv4(ip) + ":" +
-             std::to_string(port) + ": " + std::strerror(errno);
-    return false;
-  }
+  UniqueFd fd = BoundSocket(device, SOCK_DGRAM, ip, port, reuse, error);
+  if (!fd) return false;
   endpoints_.push_back(Endpoint{std::move(fd), device, ip, port, port == kDevicePort});
   return true;
 }
@@ -43,8 +55,137 @@ bool Emulator::Open(std::string* error) {
       if (!Bind(i, d.ip, kOtherReplyPort, false, error)) return false;
       devices_[i].other_port_endpoint = endpoints_.size() - 1;
     }
+    if (!d.faults.tcp_refuse && !Listen(i, error)) return false;
   }
   return true;
+}
+
+bool Emulator::Listen(size_t device, std::string* error) {
+  // As with the UDP sockets, an emulator started for the same address while the one it replaces is still
+  // stopping must be able to listen, and a restarted one while old connections linger in TIME_WAIT.
+  UniqueFd fd = BoundSocket(device, SOCK_STREAM, devices_[device].responder.device().ip, kChannelPort, true, error);
+  if (!fd) return false;
+  listeners_.push_back(Listener{std::move(fd), device});
+  return true;
+}
+
+void Emulator::LogFrame(const Connection& c, bool rx, std::span<const uint8_t> bytes) {
+  const DeviceConfig& d = devices_[c.device].responder.device();
+  log_.Record(d.name, rx, c.peer_ip, c.peer_port, d.ip, kChannelPort, bytes);
+}
+
+void Emulator::Accept(const Listener& listener) {
+  const DeviceConfig& d = devices_[listener.device].responder.device();
+  for (int budget = 16; budget > 0; --budget) {
+    sockaddr_in peer{};
+    socklen_t peer_len = sizeof peer;
+    UniqueFd fd(::accept4(listener.fd.get(), reinterpret_cast<sockaddr*>(&peer), &peer_len,
+                          SOCK_NONBLOCK | SOCK_CLOEXEC));
+    if (!fd) {
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED) {
+        std::fprintf(stderr, "tarnix-devsim: %s: accept failed: %s\n", d.name.c_str(), std::strerror(errno));
+      }
+      return;
+    }
+    uint32_t peer_ip = ntohl(peer.sin_addr.s_addr);
+    uint16_t peer_port = ntohs(peer.sin_port);
+    log_.RecordEvent(d.name, true, peer_ip, peer_port, d.ip, kChannelPort, TrafficLog::kOpenMarker);
+    if (connections_.size() >= kMaxConnections) {
+      log_.RecordEvent(d.name, false, peer_ip, peer_port, d.ip, kChannelPort, TrafficLog::kCloseMarker);
+      continue;
+    }
+    int one = 1;
+    // Each reply, and each half of a split one, should leave as its own segment.
+    ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    Connection c{std::move(fd), listener.device, peer_ip, peer_port, {}, {}, 0, 0, {}};
+    connections_.emplace(next_connection_++, std::move(c));
+  }
+}
+
+void Emulator::Close(uint64_t id, bool by_peer) {
+  auto it = connections_.find(id);
+  if (it == connections_.end()) return;
+  const Connection& c = it->second;
+  const DeviceConfig& d = devices_[c.device].responder.device();
+  log_.RecordEvent(d.name, by_peer, c.peer_ip, c.peer_port, d.ip, kChannelPort, TrafficLog::kCloseMarker);
+  connections_.erase(it);
+}
+
+void Emulator::ReadConnection(uint64_t id) {
+  for (int budget = 16; budget > 0; --budget) {
+    auto it = connections_.find(id);
+    if (it == connections_.end()) return;
+    Connection& c = it->second;
+    ssize_t n = ::recv(c.fd.get(), buffer_.data(), buffer_.size(), MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+    if (n <= 0) {
+      // What never became a whole frame is still shown, so a test sees everything that arrived.
+      if (!c.reader.pending().empty()) LogFrame(c, true, c.reader.pending());
+      Close(id, true);
+      return;
+    }
+    c.reader.Append(std::span<const uint8_t>(buffer_.data(), static_cast<size_t>(n)));
+    const DeviceConfig& d = devices_[c.device].responder.device();
+    std::vector<uint8_t> frame;
+    for (;;) {
+      auto next = c.reader.Take(&frame);
+      if (next == wire::FrameReader::Next::kNeedMore) break;
+      if (next == wire::FrameReader::Next::kTooLong) {
+        LogFrame(c, true, c.reader.pending());
+        Close(id, false);
+        return;
+      }
+      LogFrame(c, true, frame);
+      if (!d.faults.tcp_silent) Reply(id, AnswerFrame(d, c.state, frame));
+      if (!connections_.contains(id)) return;
+    }
+  }
+}
+
+void Emulator::Reply(uint64_t id, std::vector<uint8_t> frame) {
+  Connection& c = connections_.at(id);
+  const Faults& f = devices_[c.device].responder.device().faults;
+  int64_t now = MonotonicNs();
+  int64_t due = std::max(now + int64_t{f.delay_ms} * 1'000'000, c.last_due_ns);
+  if (due <= now && c.queued == 0 && !f.cmd_split) {
+    Write(id, frame, frame);
+    return;
+  }
+  if (!f.cmd_split) {
+    pending_.push(Pending{due, next_seq_++, id, 0, {}, frame, frame});
+    c.last_due_ns = due;
+    ++c.queued;
+    return;
+  }
+  auto half = static_cast<ptrdiff_t>(frame.size() / 2);
+  pending_.push(Pending{due, next_seq_++, id, 0, {}, {frame.begin(), frame.begin() + half}, {}});
+  pending_.push(Pending{due + kSplitPauseNs, next_seq_++, id, 0, {}, {frame.begin() + half, frame.end()}, frame});
+  c.last_due_ns = due + kSplitPauseNs;
+  c.queued += 2;
+}
+
+void Emulator::Write(uint64_t id, const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& frame) {
+  auto it = connections_.find(id);
+  if (it == connections_.end()) return;  // closed while the reply waited
+  Connection& c = it->second;
+  c.unsent.insert(c.unsent.end(), bytes.begin(), bytes.end());
+  if (!frame.empty()) LogFrame(c, false, frame);
+  Flush(id);
+}
+
+void Emulator::Flush(uint64_t id) {
+  Connection& c = connections_.at(id);
+  while (!c.unsent.empty()) {
+    ssize_t n = ::send(c.fd.get(), c.unsent.data(), c.unsent.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    if (n <= 0) {
+      Close(id, true);
+      return;
+    }
+    c.unsent.erase(c.unsent.begin(), c.unsent.begin() + n);
+  }
+  if (c.unsent.size() > kMaxUnsent) Close(id, false);
 }
 
 void Emulator::Send(size_t endpoint, const sockaddr_in& peer, const std::vector<uint8_t>& bytes) {
@@ -88,8 +229,8 @@ void Emulator::ReceiveAll(size_t endpoint) {
       if (config.faults.delay_ms == 0) {
         Send(from, peer, *reply);
       } else {
-        pending_.push(
-            Pending{MonotonicNs() + int64_t{config.faults.delay_ms} * 1'000'000, next_seq_++, from, peer, *reply});
+        pending_.push(Pending{MonotonicNs() + int64_t{config.faults.delay_ms} * 1'000'000, next_seq_++, 0, from, peer,
+                              *reply, {}});
       }
     }
   }
@@ -98,9 +239,14 @@ void Emulator::ReceiveAll(size_t endpoint) {
 void Emulator::SendDue() {
   int64_t now = MonotonicNs();
   while (!pending_.empty() && pending_.top().due_ns <= now) {
-    const Pending& p = pending_.top();
-    Send(p.endpoint, p.peer, p.bytes);
+    Pending p = pending_.top();
     pending_.pop();
+    if (p.connection != 0) {
+      if (auto it = connections_.find(p.connection); it != connections_.end()) --it->second.queued;
+      Write(p.connection, p.bytes, p.frame);
+    } else {
+      Send(p.endpoint, p.peer, p.bytes);
+    }
   }
 }
 
@@ -113,15 +259,27 @@ int Emulator::PollTimeoutMs() const {
 
 int Emulator::Run(int stop_fd) {
   std::vector<pollfd> fds;
-  std::vector<size_t> polled;
-  for (size_t i = 0; i < endpoints_.size(); ++i) {
-    if (!endpoints_[i].listens) continue;
-    fds.push_back(pollfd{endpoints_[i].fd.get(), POLLIN, 0});
-    polled.push_back(i);
-  }
-  fds.push_back(pollfd{stop_fd, POLLIN, 0});
+  enum class Kind { kDatagram, kListener, kConnection };
+  std::vector<std::pair<Kind, uint64_t>> polled;
   for (;;) {
     SendDue();
+    // Connections come and go, so the set is made anew each round.
+    fds.clear();
+    polled.clear();
+    for (size_t i = 0; i < endpoints_.size(); ++i) {
+      if (!endpoints_[i].listens) continue;
+      fds.push_back(pollfd{endpoints_[i].fd.get(), POLLIN, 0});
+      polled.emplace_back(Kind::kDatagram, i);
+    }
+    for (size_t i = 0; i < listeners_.size(); ++i) {
+      fds.push_back(pollfd{listeners_[i].fd.get(), POLLIN, 0});
+      polled.emplace_back(Kind::kListener, i);
+    }
+    for (const auto& [id, c] : connections_) {
+      fds.push_back(pollfd{c.fd.get(), static_cast<short>(POLLIN | (c.unsent.empty() ? 0 : POLLOUT)), 0});
+      polled.emplace_back(Kind::kConnection, id);
+    }
+    fds.push_back(pollfd{stop_fd, POLLIN, 0});
     int n = ::poll(fds.data(), fds.size(), PollTimeoutMs());
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -130,7 +288,14 @@ int Emulator::Run(int stop_fd) {
     }
     if (fds.back().revents) return 0;
     for (size_t i = 0; i < polled.size(); ++i) {
-      if (fds[i].revents & (POLLIN | POLLERR)) ReceiveAll(polled[i]);
+      short revents = fds[i].revents;
+      auto [kind, index] = polled[i];
+      if (kind == Kind::kDatagram && (revents & (POLLIN | POLLERR))) ReceiveAll(index);
+      if (kind == Kind::kListener && (revents & POLLIN)) Accept(listeners_[index]);
+      if (kind == Kind::kConnection) {
+        if ((revents & POLLOUT) && connections_.contains(index)) Flush(index);
+        if (revents & (POLLIN | POLLERR | POLLHUP)) ReadConnection(index);
+      }
     }
   }
 }

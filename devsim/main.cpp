@@ -12,17 +12,22 @@ namespace {
 constexpr const char kHelp[] = R"(Usage: tarnix-devsim [--config FILE] [--device KEYS]... [--log FILE] [--help]
 
 Plays one or more serial-to-Ethernet device servers on this host, so software that finds and
-queries them over UDP port 4800 can be developed and tested without hardware.
+queries them over UDP port 4800 and logs in to them over TCP port 4900 can be developed and tested
+without hardware.
 
 Options:
   --device KEYS   add a device described by KEYS, a comma-separated key=value list (keys below)
   --config FILE   add the devices of FILE, one KEYS list per line; '#' starts a comment, blank lines are fine
-  --log FILE      record every datagram received and sent, one line each, written as it happens
+  --log FILE      record every datagram and channel frame received and sent, one line each, written
+                  as it happens
   --help          show this text
 Options may also be written --option=VALUE; --device and --config may be repeated.
 
 Device keys (numbers are decimal or 0x hex):
-  ip=A.B.C.D       address to bind, required; UDP ip:4800 must be free. No two devices share an ip.
+  ip=A.B.C.D       address to bind, required; UDP ip:4800 and TCP ip:4900 must be free. No two devices
+                   share an ip.
+  pw=TEXT          login password of the session channel, up to 15 printable characters, no commas
+                   (default empty); independent of password=
   name=NAME        name used in the log (letters, digits, '_', '-', '.'); default dev1, dev2, ... by position
   app=N            application ID, u32 (default 0)
   model=N          model code, u16 (default 0)
@@ -80,6 +85,16 @@ Fault keys, to exercise the error paths of a client (they shape every reply, sea
   delay=MS         send replies MS milliseconds later (up to 3600000); other requests are served meanwhile
   ignore_list=1    answer a search even when it lists this device
   any_identity=1   answer queries whatever identity bytes 8-19 carry
+  Of these only delay= also shapes the session channel, which has its own:
+  login_status=N   status of the reply to a refused login (default 251)
+  tcp_refuse=1     do not listen on TCP ip:4900, so connections are refused
+  tcp_silent=1     accept connections and read frames, never answer
+  cmd_status=CODE:STATUS
+                   answer channel command CODE with status STATUS, whatever the outcome (the device's
+                   own state, a login included, follows the real outcome)
+  cmd_wrongcode=CODE  answer channel command CODE with byte 0 = CODE+1 (mod 256)
+  cmd_badlen=CODE  answer channel command CODE with a length field one above its payload's size
+  cmd_split=1      send every channel reply in two TCP segments, the second 50 ms after the first
 
 Protocol:
   Every datagram starts with an 8-byte header: byte 0 command code, byte 1 status, bytes 2-3 total
@@ -146,9 +161,27 @@ Protocol:
   and an interface number other than 0..64 and 255. Of these only a well-formed search that lists
   this device counts for answer_nth. Bytes past the length field are not looked at.
 
+Session channel, TCP ip:4900 (several connections at once, up to 256 in all):
+  Every request and reply is a frame: byte 0 command code, byte 1 (1 in requests, not checked;
+  the status in replies), bytes 2-3 payload length (big-endian), the payload. Frames are put
+  together however the TCP segments fell; a length above 4096 makes the device close the
+  connection. A reply echoes the command code.
+  code 0, challenge: status 1 and 4 fresh random bytes, kept for the next login on that connection.
+  code 1, login, 16 bytes: accepted (status 1) when they are MD5 over the password characters and
+    the challenge; for application IDs 0x80004000..0x800040FF, when they are the password
+    zero-filled to 16 bytes instead. Otherwise, or without a challenge fetched for the digest, or
+    with another length, status login_status=, and the connection is not logged in. Every login
+    uses up the challenge.
+  Any other code before a successful login: status 251, empty. After it: status 1, empty, and a
+  note on stderr (no such command has a handler yet).
+
 Log lines:
   <t> <device> <rx|tx> <peer-ip>:<port> <local-ip>:<port> <length> <hex bytes, or - when empty>
   t is CLOCK_MONOTONIC in milliseconds; local-ip is 0.0.0.0 for the broadcast socket.
+  A channel frame is one line once whole (a tx line once its last segment was handed to the
+  socket); bytes that never became a whole frame are one rx line when the connection ends.
+  Connection events have length 0 and a marker in place of the hex: tcp-open (rx) when a
+  connection is accepted, tcp-close when it ends, rx when the peer closed it, tx when the device did.
 
 Running:
   Once every socket is bound it prints READY on stdout and writes nothing more there; diagnostics go
@@ -158,7 +191,7 @@ Running:
 Example:
   tarnix-devsim --log devsim.log \
     --device name=a,ip=127.0.0.2,app=0x1a2b3c4d,model=0x0201,mac=02:11:22:33:44:55,devname=Hall-3,password=1 \
-    --device name=b,ip=127.0.0.3,delay=200,twice=1,netstat=100,payload21=414243
+    --device name=b,ip=127.0.0.3,delay=200,twice=1,netstat=100,payload21=414243,pw=secret
 )";
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <limits>
 #include <set>
 
+#include "frame.h"
 #include "records.h"
 
 namespace devsim {
@@ -70,9 +71,9 @@ bool SetSigned32(std::string_view text, int32_t& out) {
 
 constexpr size_t kMaxText = 60;
 
-bool SetText(std::string_view text, std::string& out) {
+bool SetText(std::string_view text, std::string& out, size_t max = kMaxText) {
   out = text;
-  return text.size() <= kMaxText && std::all_of(text.begin(), text.end(), [](char c) { return c >= ' ' && c <= '~'; });
+  return text.size() <= max && std::all_of(text.begin(), text.end(), [](char c) { return c >= ' ' && c <= '~'; });
 }
 
 // YYYY-MM-DDTHH:MM:SS, taken as the device's own clock reading.
@@ -99,6 +100,22 @@ bool SetTime(std::string_view text, std::optional<int64_t>& out) {
   }
   out = int64_t{t};
   return true;
+}
+
+// CODE:STATUS, both 0..255.
+bool SetCodeStatus(std::string_view text, std::optional<std::pair<uint8_t, uint8_t>>& out) {
+  size_t colon = text.find(':');
+  if (colon == std::string_view::npos) return false;
+  auto code = ParseNumber(text.substr(0, colon), 255);
+  auto status = ParseNumber(text.substr(colon + 1), 255);
+  if (!code || !status) return false;
+  out = std::pair{static_cast<uint8_t>(*code), static_cast<uint8_t>(*status)};
+  return true;
+}
+
+template <class T>
+bool SetOptionalNumber(std::string_view text, std::optional<T>& out) {
+  return SetNumber(text, out.emplace());
 }
 
 bool SetHex(std::string_view text, std::vector<uint8_t>& out) {
@@ -186,6 +203,19 @@ const Key kKeys[] = {
      [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.faults.delay_ms, 3'600'000); }},
     {"ignore_list", "0 or 1", [](DeviceConfig& d, std::string_view v) { return SetFlag(v, d.faults.ignore_list); }},
     {"any_identity", "0 or 1", [](DeviceConfig& d, std::string_view v) { return SetFlag(v, d.faults.any_identity); }},
+    {"login_status", "0..255",
+     [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.faults.login_status); }},
+    {"tcp_refuse", "0 or 1", [](DeviceConfig& d, std::string_view v) { return SetFlag(v, d.faults.tcp_refuse); }},
+    {"tcp_silent", "0 or 1", [](DeviceConfig& d, std::string_view v) { return SetFlag(v, d.faults.tcp_silent); }},
+    {"cmd_status", "CODE:STATUS, both 0..255",
+     [](DeviceConfig& d, std::string_view v) { return SetCodeStatus(v, d.faults.cmd_status); }},
+    {"cmd_wrongcode", "0..255",
+     [](DeviceConfig& d, std::string_view v) { return SetOptionalNumber(v, d.faults.cmd_wrongcode); }},
+    {"cmd_badlen", "0..255",
+     [](DeviceConfig& d, std::string_view v) { return SetOptionalNumber(v, d.faults.cmd_badlen); }},
+    {"cmd_split", "0 or 1", [](DeviceConfig& d, std::string_view v) { return SetFlag(v, d.faults.cmd_split); }},
+    {"pw", "up to 15 printable characters",
+     [](DeviceConfig& d, std::string_view v) { return SetText(v, d.settings.pw, wire::kMaxPasswordLength); }},
     {"devname", "up to 60 printable characters",
      [](DeviceConfig& d, std::string_view v) { return SetText(v, d.settings.devname.emplace()); }},
     {"apname", "up to 60 printable characters",

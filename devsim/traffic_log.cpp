@@ -32,20 +32,30 @@ bool TrafficLog::Open(const std::string& path, std::string* error) {
 void TrafficLog::Record(std::string_view device, bool rx, uint32_t peer_ip, uint16_t peer_port, uint32_t local_ip,
                         uint16_t local_port, std::span<const uint8_t> bytes) {
   if (!fd_) return;
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (uint8_t b : bytes) {
+    hex += kHex[b >> 4];
+    hex += kHex[b & 15];
+  }
+  Write(device, rx, peer_ip, peer_port, local_ip, local_port, bytes.size(), bytes.empty() ? "-" : hex);
+}
+
+void TrafficLog::RecordEvent(std::string_view device, bool rx, uint32_t peer_ip, uint16_t peer_port,
+                             uint32_t local_ip, uint16_t local_port, std::string_view marker) {
+  Write(device, rx, peer_ip, peer_port, local_ip, local_port, 0, marker);
+}
+
+void TrafficLog::Write(std::string_view device, bool rx, uint32_t peer_ip, uint16_t peer_port, uint32_t local_ip,
+                       uint16_t local_port, size_t length, std::string_view data) {
+  if (!fd_) return;
   int64_t ns = MonotonicNs();
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "%lld.%03lld", static_cast<long long>(ns / 1'000'000),
                 static_cast<long long>(ns / 1000 % 1000));
   std::string line = std::string(stamp) + " " + std::string(device) + (rx ? " rx " : " tx ") + FormatIpv4(peer_ip) +
                      ":" + std::to_string(peer_port) + " " + FormatIpv4(local_ip) + ":" + std::to_string(local_port) +
-                     " " + std::to_string(bytes.size()) + " ";
-  static constexpr char kHex[] = "0123456789abcdef";
-  for (uint8_t b : bytes) {
-    line += kHex[b >> 4];
-    line += kHex[b & 15];
-  }
-  if (bytes.empty()) line += '-';
-  line += '\n';
+                     " " + std::to_string(length) + " " + std::string(data) + "\n";
   std::string_view rest = line;
   while (!rest.empty()) {
     ssize_t n = ::write(fd_.get(), rest.data(), rest.size());

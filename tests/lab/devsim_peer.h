@@ -6,6 +6,8 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <chrono>
@@ -111,6 +113,96 @@ class UdpSocket {
   devsim::UniqueFd fd_;
   bool bound_ = false;
   uint16_t port_ = 0;
+};
+
+inline constexpr uint16_t kChannelPort = 4900;
+
+// Request frame: code, 1, big-endian payload length, payload.
+inline Bytes Frame(uint8_t code, const Bytes& payload = {}, uint8_t second = 1) {
+  size_t n = payload.size();
+  return Cat({{code, second, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)}, payload});
+}
+
+// A raw client of a device's session channel, from 127.0.0.1; every wait is bounded.
+class TcpClient {
+ public:
+  // Connected, or the connect's errno in error().
+  explicit TcpClient(const char* ip, uint16_t port = kChannelPort)
+      : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    int one = 1;
+    setsockopt(fd_.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = inet_addr(ip);
+    a.sin_port = htons(port);
+    error_ = connect(fd_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? 0 : errno;
+  }
+  bool connected() const { return error_ == 0; }
+  int error() const { return error_; }
+  uint16_t port() const {
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    getsockname(fd_.get(), reinterpret_cast<sockaddr*>(&a), &len);
+    return ntohs(a.sin_port);
+  }
+
+  bool Send(const Bytes& bytes) const {
+    return send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  }
+
+  // One recv() within the time-out: what one read delivers; empty on time-out or when the peer closed.
+  Bytes ReadOnce(int timeout_ms) const {
+    pollfd p{fd_.get(), POLLIN, 0};
+    if (poll(&p, 1, timeout_ms) != 1) return {};
+    Bytes buf(65536);
+    ssize_t n = recv(fd_.get(), buf.data(), buf.size(), 0);
+    buf.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return buf;
+  }
+
+  // Exactly n bytes, or fewer when the time-out passes or the peer closes first.
+  Bytes Read(size_t n, int timeout_ms = 1000) const {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    Bytes out;
+    while (out.size() < n) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      pollfd p{fd_.get(), POLLIN, 0};
+      if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) != 1) break;
+      Bytes buf(n - out.size());
+      ssize_t got = recv(fd_.get(), buf.data(), buf.size(), 0);
+      if (got <= 0) break;
+      out.insert(out.end(), buf.begin(), buf.begin() + got);
+    }
+    return out;
+  }
+
+  // One whole reply frame, or nothing within the time-out.
+  std::optional<Bytes> ReadFrame(int timeout_ms = 1000) const {
+    Bytes header = Read(4, timeout_ms);
+    if (header.size() != 4) return std::nullopt;
+    size_t length = size_t{header[2]} << 8 | header[3];
+    Bytes payload = Read(length, timeout_ms);
+    if (payload.size() != length) return std::nullopt;
+    return Cat({header, payload});
+  }
+
+  // The reply to one request, as a whole frame.
+  std::optional<Bytes> Exchange(const Bytes& request, int timeout_ms = 1000) const {
+    if (!Send(request)) return std::nullopt;
+    return ReadFrame(timeout_ms);
+  }
+
+  // True once the peer has closed the connection, within the time-out.
+  bool Closed(int timeout_ms) const {
+    pollfd p{fd_.get(), POLLIN, 0};
+    if (poll(&p, 1, timeout_ms) != 1) return false;
+    char c;
+    return recv(fd_.get(), &c, 1, MSG_PEEK) <= 0;
+  }
+
+ private:
+  devsim::UniqueFd fd_;
+  int error_ = 0;
 };
 
 // Waits (bounded) until the log holds n entries: the emulator writes a tx line only after the datagram left.

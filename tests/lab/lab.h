@@ -28,6 +28,7 @@ struct LogEntry {
   uint32_t local_ip;  // network order; 0 for the broadcast socket
   uint16_t local_port;
   std::vector<uint8_t> bytes;
+  std::string marker;  // "tcp-open" or "tcp-close" for a channel connection event (bytes empty); else empty
 };
 
 // One running tarnix-devsim process.

@@ -386,6 +386,11 @@ INSTANTIATE_TEST_SUITE_P(
                     BadArgsCase{"PayloadCodeZero", Device("ip=127.0.0.2,payload0=00"), 2},
                     BadArgsCase{"PayloadCodeLeadingZero", Device("ip=127.0.0.2,payload021=00"), 2},
                     BadArgsCase{"PayloadTwice", Device("ip=127.0.0.2,payload21=00,payload21=01"), 2},
+                    BadArgsCase{"PasswordTooLong", Device("ip=127.0.0.2,pw=" + std::string(16, 'p')), 2},
+                    BadArgsCase{"LoginStatusTooBig", Device("ip=127.0.0.2,login_status=256"), 2},
+                    BadArgsCase{"CmdStatusWithoutStatus", Device("ip=127.0.0.2,cmd_status=0"), 2},
+                    BadArgsCase{"CmdStatusTooBig", Device("ip=127.0.0.2,cmd_status=0:256"), 2},
+                    BadArgsCase{"CmdBadlenTooBig", Device("ip=127.0.0.2,cmd_badlen=256"), 2},
                     BadArgsCase{"AddressNotHere", Device("ip=10.9.9.9"), 1}),
     [](const testing::TestParamInfo<BadArgsCase>& info) { return info.param.name; });
 
