@@ -254,6 +254,21 @@ DSC_EXPORT void DSC_CALL dsc_SetSearchOpt(int32_t timeout, int32_t retries);
    One search runs at a time in the process; a second caller waits. */
 DSC_EXPORT int32_t DSC_CALL dsc_EnumSearch(int32_t address, DSC_SEARCH_PROC proc);
 
+/* ---- Session channel --------------------------------------------------- */
+
+/* Opens the session channel (TCP port 4900) and logs in: the password (at most
+   15 characters) goes as MD5 over it and the device's challenge, or in plain
+   form for application IDs 0x80004000 to 0x800040FF. A channel already open
+   is closed first. DSC_EINVAL for a null or too long password or a bad session
+   (nothing sent); DSC_ETIMEOUT when no connection is made within time-out x
+   retry count (a refused connection included) or the device does not answer;
+   DSC_EINVAL too when the device refuses the password (status 251); the
+   device's other refusals as DSC_ESTATUS254, DSC_ESTATUS252 or DSC_EFAIL. On
+   failure the session has no channel. */
+DSC_EXPORT int32_t DSC_CALL dsc_Login(int32_t session, const char *password);
+/* Closes the channel. DSC_EINVAL for a bad session, DSC_ENOCHANNEL without one. */
+DSC_EXPORT int32_t DSC_CALL dsc_Logout(int32_t session);
+
 /* ---- Queries ----------------------------------------------------------
    Read-only requests answered without a login. Every one takes the session
    first and returns DSC_OK, DSC_EINVAL (bad session, null pointer, value out

@@ -42,6 +42,15 @@ Session* checked_session(int32_t number) {
   return locked_checked_session(number);
 }
 
+int32_t release_session(int32_t number) {
+  std::lock_guard<std::mutex> guard(g_session_lock);
+  Session* s = locked_checked_session(number);
+  if (s == nullptr) return DSC_EINVAL;
+  s->record.reset();
+  s->in_use = 0;
+  return DSC_OK;
+}
+
 Timing search_timing() {
   Timing t;
   t.timeout = g_search_timeout.load();
@@ -86,15 +95,6 @@ DSC_EXPORT int32_t DSC_CALL dsc_Attach(const DSINFO* record, int32_t* session) {
   }
   *session = -2;
   return DSC_ENOSESSION;
-}
-
-DSC_EXPORT int32_t DSC_CALL dsc_Detach(int32_t session) {
-  std::lock_guard<std::mutex> guard(tarnix::g_session_lock);
-  Session* s = tarnix::locked_checked_session(session);
-  if (s == nullptr) return DSC_EINVAL;
-  s->record.reset();
-  s->in_use = 0;
-  return DSC_OK;
 }
 
 DSC_EXPORT int32_t DSC_CALL dsc_UpdateDSINFO(int32_t session, const DSINFO* record) {

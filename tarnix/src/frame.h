@@ -29,13 +29,21 @@ struct Session {
   std::unique_ptr<DSINFO> record;
   int socket = -1;  // session channel; -1 while none is open
   char password[kPasswordField] = {};
-  uint32_t challenge = 0;
+  uint8_t challenge[4] = {};
+  // Set by this session's own login: the password went in plain form. Kept
+  // per session, so that two devices of different families do not overwrite
+  // each other's form.
+  bool plain_password = false;
   Timing timing;
 };
 
 // The session for a number, or null when the number is outside 0 to 255 or the
 // session is free (the caller then returns DSC_EINVAL).
 Session* checked_session(int32_t number);
+
+// Frees an attached session's record and marks it free (DSC_EINVAL when the
+// number is bad or the session already free). Its channel must be closed.
+int32_t release_session(int32_t number);
 
 // The search options as a timing group (no progress procedure).
 Timing search_timing();

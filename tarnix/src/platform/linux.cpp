@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <time.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -147,6 +148,61 @@ int first_readable(std::span<const UdpSocket* const> sockets, uint32_t timeout_m
     }
     return -1;
   }
+}
+
+int tcp_open_nonblocking() { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP); }
+
+ConnectStart tcp_connect_start(int fd, uint32_t addr, uint16_t port) {
+  sockaddr_in sin = make_sockaddr(addr, port);
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&sin), sizeof sin) == 0) return ConnectStart::kDone;
+  return errno == EINPROGRESS || errno == EINTR ? ConnectStart::kPending : ConnectStart::kError;
+}
+
+ConnectPoll tcp_connect_poll(int fd, uint32_t timeout_ms) {
+  pollfd p{fd, POLLOUT, 0};
+  const int r = ::poll(&p, 1, static_cast<int>(timeout_ms));
+  if (r < 0) return errno == EINTR ? ConnectPoll::kNotYet : ConnectPoll::kError;
+  if (r == 0) return ConnectPoll::kNotYet;
+  if ((p.revents & POLLNVAL) != 0) return ConnectPoll::kError;
+  int err = 0;
+  socklen_t len = sizeof err;
+  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return ConnectPoll::kError;
+  return err == 0 ? ConnectPoll::kConnected : ConnectPoll::kFailed;
+}
+
+bool tcp_set_blocking(int fd) {
+  const int flags = fcntl(fd, F_GETFL);
+  return flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
+
+void tcp_send(int fd, const uint8_t* data, size_t len) {
+  ssize_t n;
+  do {
+    n = ::send(fd, data, len, MSG_NOSIGNAL);
+  } while (n < 0 && errno == EINTR);
+}
+
+int tcp_wait_readable(int fd, uint32_t timeout_ms) {
+  pollfd p{fd, POLLIN, 0};
+  int r;
+  do {
+    r = ::poll(&p, 1, static_cast<int>(timeout_ms));
+  } while (r < 0 && errno == EINTR);
+  if (r < 0 || (p.revents & POLLNVAL) != 0) return -1;
+  // A closed or failed connection is readable: the receive tells what happened.
+  return r > 0 ? 1 : 0;
+}
+
+long tcp_recv(int fd, uint8_t* buf, size_t cap) {
+  ssize_t n;
+  do {
+    n = ::recv(fd, buf, cap, 0);
+  } while (n < 0 && errno == EINTR);
+  return static_cast<long>(n);
+}
+
+void tcp_close(int fd) {
+  if (fd >= 0) ::close(fd);
 }
 
 }  // namespace tarnix::platform

@@ -62,4 +62,26 @@ class UdpSocket {
 // none became readable, -2 on failure.
 int first_readable(std::span<const UdpSocket* const> sockets, uint32_t timeout_ms);
 
+// ---- TCP ----------------------------------------------------------------
+// The session channel keeps a plain descriptor in the session table, so these
+// work on handles; the channel layer owns and closes them.
+
+enum class ConnectStart { kDone, kPending, kError };
+enum class ConnectPoll { kConnected, kNotYet, kFailed, kError };
+
+int tcp_open_nonblocking();  // -1 on failure
+ConnectStart tcp_connect_start(int fd, uint32_t addr, uint16_t port);
+// Waits at most timeout_ms for the pending connect: kFailed when the attempt
+// ended without a connection (refused, unreachable), kError when the wait
+// itself failed.
+ConnectPoll tcp_connect_poll(int fd, uint32_t timeout_ms);
+bool tcp_set_blocking(int fd);
+// One send call; a peer that has gone raises no signal.
+void tcp_send(int fd, const uint8_t* data, size_t len);
+// 1 readable, 0 not within timeout_ms, -1 failure.
+int tcp_wait_readable(int fd, uint32_t timeout_ms);
+// One receive of at most cap bytes: the count (0 when the peer closed) or -1.
+long tcp_recv(int fd, uint8_t* buf, size_t cap);
+void tcp_close(int fd);
+
 }  // namespace tarnix::platform
