@@ -171,6 +171,19 @@ TEST_F(QueryLab, DirectDevicesAndUnknownLocalAddressesAddNothing) {
   }
 }
 
+TEST_F(QueryLab, LoginAndCommandsReachTheOutsideDeviceThroughTheBracket) {
+  start_outside(",pw=pw");
+  const int32_t s = attach(find_outside());
+  {
+    Lab::InWorkstation inside(*lab_);
+    ASSERT_EQ(dsc_Login(s, "pw"), DSC_OK);
+    EXPECT_TRUE(tables_empty()) << "no entries between the channel's steps";
+    EXPECT_EQ(dsc_SetName(s, "far"), DSC_OK);
+    EXPECT_EQ(dsc_Logout(s), DSC_OK);
+  }
+  EXPECT_TRUE(tables_empty()) << neighbours() << "\n" << host_routes();
+}
+
 TEST_F(QueryLab, ForeignHostRouteToTheDeviceSurvives) {
   start_outside();
   const DSINFO found = find_outside();

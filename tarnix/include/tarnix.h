@@ -269,6 +269,55 @@ DSC_EXPORT int32_t DSC_CALL dsc_Login(int32_t session, const char *password);
 /* Closes the channel. DSC_EINVAL for a bad session, DSC_ENOCHANNEL without one. */
 DSC_EXPORT int32_t DSC_CALL dsc_Logout(int32_t session);
 
+/* ---- Configuration commands -------------------------------------------
+   Each sends one frame over the logged-in channel. Checks, in order: the
+   session (DSC_EINVAL), the channel (DSC_ENOCHANNEL), the arguments
+   (DSC_EINVAL); nothing is sent when one fails. Device refusals come back as
+   DSC_EINVAL (251), DSC_ESTATUS254, DSC_ESTATUS252 (252, 255), DSC_ETIMEOUT
+   (253 or no reply) or DSC_EFAIL. Interface numbers are 0 to 64 or 255.
+   Texts go NUL-terminated in 40-byte fields and must be shorter than 40
+   characters. Null pointers are refused with DSC_EINVAL (dsc_SetName and
+   dsc_SetIPLocation check theirs before the session). */
+
+/* Save the settings and restart (mode 0), or restart only (mode 2). */
+DSC_EXPORT int32_t DSC_CALL dsc_SaveAndRestart(int32_t session);
+DSC_EXPORT int32_t DSC_CALL dsc_Restart(int32_t session);
+DSC_EXPORT int32_t DSC_CALL dsc_RunOrStopUserAp(int32_t session, int32_t value);
+DSC_EXPORT int32_t DSC_CALL dsc_ClearUserAP(int32_t session);
+DSC_EXPORT int32_t DSC_CALL dsc_SetSDKDevFlag(int32_t session, int32_t flag);
+DSC_EXPORT int32_t DSC_CALL dsc_SetName(int32_t session, const char *name);
+DSC_EXPORT int32_t DSC_CALL dsc_SetWatchdog(int32_t session, int32_t value);
+DSC_EXPORT int32_t DSC_CALL dsc_SetDebug(int32_t session, int32_t value);
+DSC_EXPORT int32_t DSC_CALL dsc_SetToFactoryDefault(int32_t session);
+/* Refused when the last octet of address1 or address4 is 0 or 255, or the
+   low byte of type is neither 1 nor 2. */
+DSC_EXPORT int32_t DSC_CALL dsc_SetChangeFirmware(int32_t session, uint32_t address1, int32_t value2, int32_t value3,
+                                                  uint32_t address4, int32_t type);
+DSC_EXPORT int32_t DSC_CALL dsc_SetConsole(int32_t session, int32_t value);
+DSC_EXPORT int32_t DSC_CALL dsc_SetTime(int32_t session, const TIMEINFO *time);
+DSC_EXPORT int32_t DSC_CALL dsc_SetTimeServer(int32_t session, const char *server);
+DSC_EXPORT int32_t DSC_CALL dsc_SetTimeZone(int32_t session, int32_t value1, int32_t value2);
+DSC_EXPORT int32_t DSC_CALL dsc_Erase_APConfig_Bank(int32_t session, int32_t bank);
+/* Refused when the address's last octet is 0 or 255. */
+DSC_EXPORT int32_t DSC_CALL dsc_SetIP(int32_t session, int32_t iface, uint32_t address);
+DSC_EXPORT int32_t DSC_CALL dsc_SetNetmask(int32_t session, int32_t iface, uint32_t mask);
+DSC_EXPORT int32_t DSC_CALL dsc_SetGateway(int32_t session, int32_t iface, uint32_t address);
+DSC_EXPORT int32_t DSC_CALL dsc_SetIPConfig(int32_t session, int32_t iface, int32_t value);
+DSC_EXPORT int32_t DSC_CALL dsc_SetIPLocation(int32_t session, int32_t iface, const IPLOCATIONINFO *location);
+/* Interface 1 to 64 or 255: interface 0 is refused here. */
+DSC_EXPORT int32_t DSC_CALL dsc_SetDNS(int32_t session, int32_t iface, uint32_t dns1, uint32_t dns2);
+DSC_EXPORT int32_t DSC_CALL dsc_SetSNMP(int32_t session, const SNMPINFO *snmp);
+DSC_EXPORT int32_t DSC_CALL dsc_SetMailAlert(int32_t session, const MAILALERTINFO *alert);
+/* The two bytes at mode. */
+DSC_EXPORT int32_t DSC_CALL dsc_SetPhyMode(int32_t session, const unsigned char *mode);
+/* Sends entries[0..15] by index, then value with entries[0]: 17 frames,
+   stopping at the first one that fails. */
+DSC_EXPORT int32_t DSC_CALL dsc_SetIPFilter(int32_t session, int32_t value, const IPFILTERINFO *entries);
+DSC_EXPORT int32_t DSC_CALL dsc_SetAlert(int32_t session, const ALERTINFO *alert);
+DSC_EXPORT int32_t DSC_CALL dsc_ClearLog(int32_t session);
+DSC_EXPORT int32_t DSC_CALL dsc_SetCmdState(int32_t session, const CMDSTATEINFO *state);
+DSC_EXPORT int32_t DSC_CALL dsc_SetModemSetting(int32_t session, int32_t value);
+
 /* ---- Queries ----------------------------------------------------------
    Read-only requests answered without a login. Every one takes the session
    first and returns DSC_OK, DSC_EINVAL (bad session, null pointer, value out
