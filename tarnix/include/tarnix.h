@@ -197,6 +197,24 @@ typedef struct ROUTINGINFO {
     uint8_t data[20];
 } ROUTINGINFO;
 
+/* dsc_SetPPPConfig, dsc_GetPPPConfig: one PPP configuration entry, 168 bytes. */
+typedef struct PPPCONFIGINFO {
+    uint8_t settings[4];
+    char text4[20];
+    char secret[20];     /* masked on the wire; at most 19 characters are sent */
+    uint32_t values[4];
+    uint8_t settings60[2];
+    uint8_t unused62[2]; /* not sent; zero in what the library returns */
+    char text64[52];
+    char text116[52];
+} PPPCONFIGINFO;
+
+/* dsc_SetPPPAuthTable, dsc_GetPPPAuthTable: 16 names, then 16 secrets. */
+typedef struct PPPAUTHTABLEINFO {
+    char names[16][20];
+    char secrets[16][20]; /* masked on the wire; at most 19 characters are sent */
+} PPPAUTHTABLEINFO;
+
 /* ---- Callbacks ------------------------------------------------------- */
 
 /* Progress procedure, called on the caller's thread while an export waits.
@@ -317,6 +335,34 @@ DSC_EXPORT int32_t DSC_CALL dsc_SetAlert(int32_t session, const ALERTINFO *alert
 DSC_EXPORT int32_t DSC_CALL dsc_ClearLog(int32_t session);
 DSC_EXPORT int32_t DSC_CALL dsc_SetCmdState(int32_t session, const CMDSTATEINFO *state);
 DSC_EXPORT int32_t DSC_CALL dsc_SetModemSetting(int32_t session, int32_t value);
+
+/* ---- Masked commands ----------------------------------------------------
+   Secrets travel masked with MD5 over the session's login password and a
+   nonce. Checks as for the configuration commands; dsc_SetPassword and
+   dsc_SetPrivateKey test their text for null before the session. */
+
+/* New device password, at most 15 characters. The login password that masks
+   later commands of this login stays the one logged in with. */
+DSC_EXPORT int32_t DSC_CALL dsc_SetPassword(int32_t session, const char *password);
+/* Private key, at most 14 characters. */
+DSC_EXPORT int32_t DSC_CALL dsc_SetPrivateKey(int32_t session, const char *key);
+/* Account name and password, each cut to 15 characters. */
+DSC_EXPORT int32_t DSC_CALL dsc_SetMailAcount(int32_t session, const char *account, const char *password);
+/* Writes 15 bytes to each buffer (NUL-padded, unterminated at 15 characters);
+   on failure both are left untouched. */
+DSC_EXPORT int32_t DSC_CALL dsc_RetriveMailAcount(int32_t session, char *account, char *password);
+/* entry 0 to 16. */
+DSC_EXPORT int32_t DSC_CALL dsc_SetPPPConfig(int32_t session, int32_t entry, const PPPCONFIGINFO *config);
+/* entry 1 to 16: that entry into config[0]. entry 0: every entry the device
+   reports, entry k into config[k - 1]; the device's count is taken as at most
+   16, config[] must hold that many records (at least one), they are cleared
+   first, and entries decoded before a failure stay. */
+DSC_EXPORT int32_t DSC_CALL dsc_GetPPPConfig(int32_t session, int32_t entry, PPPCONFIGINFO *config);
+/* count 0 to 16 entries of the table are sent, the rest as zeros. */
+DSC_EXPORT int32_t DSC_CALL dsc_SetPPPAuthTable(int32_t session, int32_t count, const PPPAUTHTABLEINFO *table);
+/* Clears *table, then fills the device's entries; *count receives how many
+   (at most 16), and 0 when the command fails. */
+DSC_EXPORT int32_t DSC_CALL dsc_GetPPPAuthTable(int32_t session, int32_t *count, PPPAUTHTABLEINFO *table);
 
 /* ---- Queries ----------------------------------------------------------
    Read-only requests answered without a login. Every one takes the session

@@ -121,17 +121,23 @@ const Row* find_row(uint8_t code) {
   return nullptr;
 }
 
-int run(uint8_t code, Session& s, const Args& args) {
+int exchange(Session& s, uint8_t code, const uint8_t* payload, size_t len, uint8_t* reply, size_t cap, size_t* got) {
+  uint8_t frame[channel::kHeaderSize + kMaxFramePayload] = {};
+  if (len > kMaxFramePayload) return kMalformed;
+  channel::encode_header(frame, code, static_cast<uint16_t>(len));
+  if (len > 0) std::memcpy(frame + channel::kHeaderSize, payload, len);
   const reach::TemporaryEntries bracket(*s.record);
+  return channel::frame_exchange(code, s.socket, frame, channel::kHeaderSize + len, reply, cap, s.timing, got);
+}
+
+int run(uint8_t code, Session& s, const Args& args) {
   const Row* row = find_row(code);
   if (row == nullptr) return kOk;
-  uint8_t frame[channel::kHeaderSize + kMaxPayload] = {};
-  channel::encode_header(frame, code, row->payload_len);
-  row->encode(frame + channel::kHeaderSize, args);
+  uint8_t payload[kMaxPayload] = {};
+  row->encode(payload, args);
   uint8_t reply[kReplyCapacity];
   size_t got = 0;
-  return channel::frame_exchange(code, s.socket, frame, channel::kHeaderSize + row->payload_len, reply,
-                                 sizeof reply, s.timing, &got);
+  return exchange(s, code, payload, row->payload_len, reply, sizeof reply, &got);
 }
 
 }  // namespace tarnix::command

@@ -22,10 +22,16 @@ struct Row {
 };
 
 constexpr size_t kMaxPayload = 364;
+// The largest payload of any command, the masked ones included.
+constexpr size_t kMaxFramePayload = 648;
 
 const Row* find_row(uint8_t code);
 
 // Runs the command `code` on the session's open channel; internal result.
 int run(uint8_t code, Session& s, const Args& args);
+
+// One frame with the given payload over the session's channel, inside the
+// temporary entries; the reply lands in reply[0..cap), its length in *got.
+int exchange(Session& s, uint8_t code, const uint8_t* payload, size_t len, uint8_t* reply, size_t cap, size_t* got);
 
 }  // namespace tarnix::command
