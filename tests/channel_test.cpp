@@ -112,11 +112,11 @@ int open_descriptors() {
 class Login : public ::testing::Test {
  protected:
   void start(uint32_t app, const std::string& keys = "") {
-    char spec[160];
-    std::snprintf(spec, sizeof spec, "name=c,ip=127.0.0.2,app=0x%X,model=0x4512,mac=02:00:5e:00:00:0c,pw=secret",
+    char device_keys[160];
+    std::snprintf(device_keys, sizeof device_keys, "name=c,ip=127.0.0.2,app=0x%X,model=0x4512,mac=02:00:5e:00:00:0c,pw=secret",
                   app);
     std::string error;
-    devsim_ = lab::Devsim::Start({"--device", spec + keys}, "", &error);
+    devsim_ = lab::Devsim::Start({"--device", device_keys + keys}, "", &error);
     ASSERT_NE(devsim_, nullptr) << error;
     DSINFO d{};
     d.app_id = app;
