@@ -3,11 +3,12 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <span>
 #include <vector>
 
-#include "device.h"
 #include "frame.h"
+#include "protocol.h"
 
 namespace devsim {
 
@@ -19,6 +20,9 @@ inline constexpr uint8_t kChannelRefused = 251;
 struct ChannelState {
   std::optional<std::array<uint8_t, wire::kChallengeSize>> challenge;  // used up by the next login
   bool logged_in = false;
+  bool plain = false;  // the login sent the password itself
+  std::string key;     // the password of this login; masks use it even after the password changes
+  bool restart = false;  // the device restarts once the reply has left: every connection of it ends
 };
 
 struct ChannelAnswer {
@@ -30,14 +34,13 @@ struct ChannelAnswer {
 struct ChannelCommand {
   uint8_t code;
   bool before_login;  // allowed without a successful login
-  ChannelAnswer (*answer)(const DeviceConfig& device, ChannelState& state, std::span<const uint8_t> payload);
+  const char* what;   // for the device's notes on stderr
+  ChannelAnswer (*answer)(Responder& device, ChannelState& state, std::span<const uint8_t> payload);
 };
 
 // Null for a code without a row of its own.
 const ChannelCommand* FindChannelCommand(uint8_t code);
 
 // The reply frame to one whole request frame, already shaped by the channel fault knobs.
-std::vector<uint8_t> AnswerFrame(const DeviceConfig& device, ChannelState& state, std::span<const uint8_t> request);
-
-
+std::vector<uint8_t> AnswerFrame(Responder& device, ChannelState& state, std::span<const uint8_t> request);
 }  // namespace devsim

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "frame.h"
 #include "records.h"
 
 namespace devsim {
@@ -115,7 +116,7 @@ std::optional<Interface> FindInterface(const DeviceConfig& device, uint16_t numb
   if (number > kMaxInterface) return std::nullopt;
   if (number >= device.settings.interfaces) return Interface{};
   const Settings& s = device.settings;
-  if (number == 0) return Interface{device.ip, s.mask, device.gateway(), device.dns(), s.dns2, s.ipmode, true};
+  if (number == 0) return Interface{s.address.value_or(device.ip), s.mask, device.gateway(), device.dns(), s.dns2, s.ipmode, true};
   uint32_t net = 0x0a000000 | uint32_t{number} << 16;
   return Interface{net | (device.ip & 0xff), 0xffffff00, net | 254, 0, 0, 0, true};
 }
@@ -159,6 +160,10 @@ Reply AnswerSnmp(const DeviceConfig&, DeviceState&, Request) {
       .Take();
 }
 
+static_assert(SnmpReply::kSize - kArgs == SnmpPayload::kSize && SnmpReply::kBlockA - kArgs == SnmpPayload::kBlocks);
+static_assert(MailAlertReply::kSize - kArgs == MailAlertPayload::kSize);
+static_assert(AlertReply::kSize - kArgs == AlertPayload::kValuesWidth && CmdStateReply::kSize - kArgs == CmdStatePayload::kSize);
+
 Reply AnswerMailAlert(const DeviceConfig&, DeviceState&, Request) {
   Fields f(MailAlertReply::kSize);
   f.text(MailAlertReply::kText, MailAlertReply::kWidth, "mail-server").le32(MailAlertReply::kValue, 25);
@@ -181,6 +186,18 @@ Reply AnswerPhyStatus(const DeviceConfig&, DeviceState&, Request request) {
 template <size_t kSize>
 Reply AnswerZeros(const DeviceConfig&, DeviceState&, Request) {
   return Fields(kSize).Take();
+}
+
+using Answer = Reply (*)(const DeviceConfig&, DeviceState&, Request);
+
+// A payload written over the session channel is answered back as it came.
+template <uint8_t kCode, Answer kDefault>
+Reply Written(const DeviceConfig& device, DeviceState& state, Request request) {
+  auto it = device.settings.records.find(kCode);
+  if (it == device.settings.records.end()) return kDefault(device, state, request);
+  std::vector<uint8_t> reply(kArgs);
+  reply.insert(reply.end(), it->second.begin(), it->second.end());
+  return reply;
 }
 
 using EntryEncoder = void (*)(Fields& f, size_t at, const DeviceConfig& device, size_t number);
@@ -321,12 +338,12 @@ constexpr Command kCommands[] = {
     {37, true, kInterfaceArg, nullptr, AnswerInterface<EncodeIpLocation>},
     {38, true, CountRequest::kSize, nullptr, AnswerCounted<IfConfigEntry, IfConfig, &Settings::interfaces>},
     {39, true, kInterfaceArg, nullptr, AnswerInterface<EncodeDns>},
-    {40, true, kPlain, nullptr, AnswerSnmp},
-    {41, true, kPlain, nullptr, AnswerMailAlert},
+    {40, true, kPlain, nullptr, Written<40, AnswerSnmp>},
+    {41, true, kPlain, nullptr, Written<41, AnswerMailAlert>},
     {42, true, ByteRequest::kSize, nullptr, AnswerPhyStatus},
     {81, true, ByteRequest::kSize, nullptr, AnswerIpFilter},
-    {82, true, kPlain, nullptr, AnswerZeros<AlertReply::kSize>},
-    {100, true, kPlain, nullptr, AnswerZeros<CmdStateReply::kSize>},
+    {82, true, kPlain, nullptr, Written<82, AnswerZeros<AlertReply::kSize>>},
+    {100, true, kPlain, nullptr, Written<100, AnswerZeros<CmdStateReply::kSize>>},
     {101, true, kPlain, nullptr, AnswerModem},
     {113, true, PortRequest::kSize, nullptr, AnswerPpp<PppStatusEntry, PppStatus>},
     {114, true, PortRequest::kSize, nullptr, AnswerPpp<PppStatisticEntry, PppStatistic>},
@@ -346,5 +363,7 @@ DeviceState InitialState(const DeviceConfig& device) {
   state.clock_offset_ms = s.time ? *s.time * 1000 - RealtimeMs() : int64_t{s.tz_offset} * 1000;
   return state;
 }
+
+void SetClock(DeviceState& state, int64_t device_ms) { state.clock_offset_ms = device_ms - RealtimeMs(); }
 
 }  // namespace devsim

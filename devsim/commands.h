@@ -33,4 +33,7 @@ const Command* FindCommand(uint8_t code);
 
 DeviceState InitialState(const DeviceConfig& device);
 
+// Sets the device's clock to a reading in milliseconds since 1970 as the device counts them.
+void SetClock(DeviceState& state, int64_t device_ms);
+
 }  // namespace devsim

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -7,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "frame.h"
 #include "wire.h"
 
 namespace devsim {
@@ -68,6 +70,18 @@ struct Settings {
   uint8_t ipfilter = 2;
   uint8_t ipfilter_setting = 0;
   uint8_t ppp_ports = 1;
+  std::optional<uint8_t> ppp_entries;     // the PPP configuration count reported; default: entries written
+  std::optional<uint8_t> ppp_auth_count;  // the PPP authentication count reported; default: the one written
+  uint32_t restart_ms = 0;                // how long a restart keeps the device away
+  // Written over the session channel.
+  std::optional<uint32_t> address;                    // of interface 0; default the device's ip
+  std::map<uint8_t, std::vector<uint8_t>> records;    // per query code: its payload as last written
+  std::string private_key;
+  std::string mail_account;
+  std::string mail_password;
+  std::map<uint8_t, std::array<uint8_t, wire::PppConfigRecord::kSize>> ppp_config;  // per entry
+  uint8_t ppp_auth_written = 0;
+  std::array<uint8_t, wire::PppAuthTable::kSize> ppp_auth{};
 };
 
 struct DeviceConfig {

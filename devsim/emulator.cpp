@@ -90,14 +90,17 @@ void Emulator::Accept(const Listener& listener) {
     uint32_t peer_ip = ntohl(peer.sin_addr.s_addr);
     uint16_t peer_port = ntohs(peer.sin_port);
     log_.RecordEvent(d.name, true, peer_ip, peer_port, d.ip, kChannelPort, TrafficLog::kOpenMarker);
-    if (connections_.size() >= kMaxConnections) {
+    if (connections_.size() >= kMaxConnections || devices_[listener.device].responder.Restarting()) {
+      // A reset rather than an orderly close, as from a device that is not listening.
+      linger off{1, 0};
+      ::setsockopt(fd.get(), SOL_SOCKET, SO_LINGER, &off, sizeof off);
       log_.RecordEvent(d.name, false, peer_ip, peer_port, d.ip, kChannelPort, TrafficLog::kCloseMarker);
       continue;
     }
     int one = 1;
     // Each reply, and each half of a split one, should leave as its own segment.
     ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    Connection c{std::move(fd), listener.device, peer_ip, peer_port, {}, {}, 0, 0, {}};
+    Connection c{std::move(fd), listener.device, peer_ip, peer_port, {}, {}, 0, 0, {}, false};
     connections_.emplace(next_connection_++, std::move(c));
   }
 }
@@ -125,9 +128,10 @@ void Emulator::ReadConnection(uint64_t id) {
       return;
     }
     c.reader.Append(std::span<const uint8_t>(buffer_.data(), static_cast<size_t>(n)));
-    const DeviceConfig& d = devices_[c.device].responder.device();
+    Responder& responder = devices_[c.device].responder;
+    const DeviceConfig& d = responder.device();
     std::vector<uint8_t> frame;
-    for (;;) {
+    while (!c.close_when_sent) {
       auto next = c.reader.Take(&frame);
       if (next == wire::FrameReader::Next::kNeedMore) break;
       if (next == wire::FrameReader::Next::kTooLong) {
@@ -136,7 +140,10 @@ void Emulator::ReadConnection(uint64_t id) {
         return;
       }
       LogFrame(c, true, frame);
-      if (!d.faults.tcp_silent) Reply(id, AnswerFrame(d, c.state, frame));
+      if (d.faults.tcp_silent) continue;
+      std::vector<uint8_t> reply = AnswerFrame(responder, c.state, frame);
+      if (c.state.restart) Restart(id);
+      Reply(id, std::move(reply));
       if (!connections_.contains(id)) return;
     }
   }
@@ -185,7 +192,18 @@ void Emulator::Flush(uint64_t id) {
     }
     c.unsent.erase(c.unsent.begin(), c.unsent.begin() + n);
   }
-  if (c.unsent.size() > kMaxUnsent) Close(id, false);
+  if (c.unsent.size() > kMaxUnsent || (c.close_when_sent && c.unsent.empty() && c.queued == 0)) Close(id, false);
+}
+
+void Emulator::Restart(uint64_t id) {
+  Connection& c = connections_.at(id);
+  c.state.restart = false;
+  c.close_when_sent = true;
+  std::vector<uint64_t> others;
+  for (const auto& [other, o] : connections_) {
+    if (other != id && o.device == c.device) others.push_back(other);
+  }
+  for (uint64_t other : others) Close(other, false);
 }
 
 void Emulator::Send(size_t endpoint, const sockaddr_in& peer, const std::vector<uint8_t>& bytes) {

@@ -53,6 +53,7 @@ class Emulator {
     int64_t last_due_ns = 0;  // replies leave in order, so a later one is never due before this
     size_t queued = 0;        // segments waiting in the timer queue; none may be overtaken
     std::vector<uint8_t> unsent;  // what the socket has not taken yet
+    bool close_when_sent = false;  // the device restarts: its last reply leaves, then the connection ends
   };
   struct Pending {
     int64_t due_ns;
@@ -81,6 +82,7 @@ class Emulator {
   void Write(uint64_t id, const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& frame);
   void Flush(uint64_t id);
   void Close(uint64_t id, bool by_peer);
+  void Restart(uint64_t id);
   void LogFrame(const Connection& c, bool rx, std::span<const uint8_t> bytes);
   void SendDue();
   int PollTimeoutMs() const;

@@ -28,6 +28,84 @@ inline constexpr size_t kChallengeSize = 4;
 inline constexpr size_t kLoginResponseSize = 16;
 inline constexpr size_t kMaxPasswordLength = kLoginResponseSize - 1;  // the plain form keeps a terminating zero
 
+// Payloads of the commands that write settings, as offsets from the first payload byte. Interfaces are
+// little-endian, addresses in network order.
+struct TextPayload {  // name, time server
+  static constexpr size_t kText = 0, kWidth = 40, kSize = kText + kWidth;
+};
+struct BytePayload {  // watchdog, debug, console, modem
+  static constexpr size_t kValue = 0, kSize = 1;
+};
+struct RestartPayload {
+  static constexpr size_t kMode = 0, kSize = 2;
+};
+inline constexpr uint8_t kSaveAndRestart = 0;
+inline constexpr uint8_t kRestartOnly = 2;
+struct TimePayload {  // the record a time query returns
+  static constexpr size_t kSize = 16;
+};
+struct TimeZonePayload {
+  static constexpr size_t kOffset = 0, kIndex = kOffset + 4, kSize = kIndex + 4;
+};
+struct AddressPayload {  // IP, netmask, gateway
+  static constexpr size_t kAddress = 0, kInterface = kAddress + 4, kSize = kInterface + 2;
+};
+struct IpModePayload {
+  static constexpr size_t kInterface = 0, kValue = kInterface + 2, kSize = kValue + 1;
+};
+struct DnsPayload {
+  static constexpr size_t kInterface = 0, kFirst = kInterface + 4, kSecond = kFirst + 4, kSize = kSecond + 4;
+};
+// These carry the payload that the query of the same code returns, SNMP's blocks already in wire order.
+struct SnmpPayload {
+  static constexpr size_t kSetting = 0, kUnused = 1, kBlocks = 4, kSize = 164;
+};
+struct MailAlertPayload {
+  static constexpr size_t kSize = 364;
+};
+struct AlertPayload {  // three 16-bit values, then two zero bytes the query does not return
+  static constexpr size_t kValues = 0, kValuesWidth = 6, kSize = 8;
+};
+struct CmdStatePayload {
+  static constexpr size_t kSize = 8;
+};
+
+// Masked commands: a field holding a secret travels XORed with MD5 over the login password and a nonce of the
+// same frame; a 20-byte field repeats the digest's first four bytes.
+inline constexpr size_t kMaskSize = 16;
+inline constexpr size_t kNonceSize = 4;
+inline constexpr size_t kLongSecretSize = 20;
+struct SecretPayload {  // new password, private key
+  static constexpr size_t kNonce = 0, kSecret = kNonce + kNonceSize, kCheckNonce = kSecret + kMaskSize,
+                          kCheck = kCheckNonce + kNonceSize, kSize = kCheck + kMaskSize;
+};
+static_assert(SecretPayload::kCheck == 24 && SecretPayload::kSize == 40);
+struct MailAccountPayload {
+  static constexpr size_t kNonce = 0, kAccount = kNonce + kNonceSize, kAccountWidth = 16,
+                          kPassword = kAccount + kAccountWidth, kSize = kPassword + kMaskSize;
+};
+static_assert(MailAccountPayload::kPassword == 20 && MailAccountPayload::kSize == 36);
+struct PppConfigRecord {
+  static constexpr size_t kSecret = 24, kUnused = 62, kUnusedWidth = 2, kSize = 168;
+};
+struct PppConfigPayload {
+  static constexpr size_t kEntry = 0, kCount = 2, kNonce = 4, kRecord = kNonce + kNonceSize,
+                          kSize = kRecord + PppConfigRecord::kSize;
+};
+static_assert(PppConfigPayload::kSize == 176);
+struct PppConfigRequest {
+  static constexpr size_t kEntry = 0, kSize = 4;
+};
+inline constexpr uint8_t kMaxPppEntry = 16;
+struct PppAuthTable {  // as the device keeps it: names, then secrets
+  static constexpr size_t kEntries = 16, kWidth = kLongSecretSize, kNames = 0, kSecrets = kEntries * kWidth,
+                          kSize = 2 * kEntries * kWidth;
+};
+struct PppAuthPayload {
+  static constexpr size_t kCount = 0, kNonce = 4, kTable = kNonce + kNonceSize, kSize = kTable + PppAuthTable::kSize;
+};
+static_assert(PppAuthPayload::kTable + PppAuthTable::kSecrets == 328 && PppAuthPayload::kSize == 648);
+
 inline std::optional<FrameHeader> DecodeFrameHeader(std::span<const uint8_t> bytes) {
   Reader r(bytes);
   FrameHeader h;

@@ -66,6 +66,9 @@ State keys, what the device reports (texts: up to 60 printable characters, no co
   ipfilter=N       IP filter entries, up to 16 (default 2)
   ipfilter_setting=N  the IP filter's setting byte (default 0)
   ppp_ports=N      PPP ports 1..N, N up to 16 (default 1)
+  ppp_entries=N    PPP configuration count reported by channel command 114, 0..255 (default: written)
+  ppp_auth_count=N PPP authentication count reported by channel command 116, 0..255 (default: written)
+  restart_ms=MS    how long channel command 2 keeps the device away, up to 3600000 (default 0)
   payload<CODE>=HEX
                    reply to command CODE (decimal, 1..127) with exactly these bytes from byte 20 on,
                    whatever the request asks and whatever the state says; the length field is 20 plus
@@ -172,8 +175,33 @@ Session channel, TCP ip:4900 (several connections at once, up to 256 in all):
     zero-filled to 16 bytes instead. Otherwise, or without a challenge fetched for the digest, or
     with another length, status login_status=, and the connection is not logged in. Every login
     uses up the challenge.
-  Any other code before a successful login: status 251, empty. After it: status 1, empty, and a
-  note on stderr (no such command has a handler yet).
+  Any other code before a successful login: status 251, empty. After it every command is noted on
+  stderr and answered with an empty payload and status 1, or 251 when its payload is shorter than
+  below or its values are refused. Codes without a row below get status 1 too.
+  Settings (payload from byte 4; interface u16 LE, 0 or 255 for interface 0, others accepted unstored):
+    16 name, 27 time server: 40-byte text   18 watchdog, 19 debug, 25 console, 101 modem: 1 byte
+    26 time: the 16 bytes a time query returns   28 time zone: offset s32, index u32
+    33, 34, 35 address, netmask, gateway: address 4, interface 2   36 IP mode: interface 2, value 1
+    39 DNS: interface 2, 2 zero, dns 4, dns2 4   40 SNMP (164), 41 mail alert (364), 82 alert (8),
+    100 command state (8): the payload the query of that code returns (alert: its first 6 bytes)
+    The queries report these at once; payload<CODE>= still wins.
+    2 save and restart (mode 0) or restart (2): status 1, then every connection to the device ends,
+      and for restart_ms=N ms it answers no datagram and resets new connections
+    23 factory default: every setting back to its value at start, pw= included
+    9, 14, 15, 24, 29, 37, 42, 81, 84: status 1, nothing kept
+  Masked commands: D = MD5(password of this login, 4 nonce bytes as in the frame); a 16-byte field
+  travels XORed with D, a 20-byte one with D and D's first 4 bytes.
+    17 new password, 10 private key (40): nonce 0-3, secret 4-19 masked, 20-23 check nonce, 24-39
+      MD5(secret, bytes 20-23); after a plain login a new password may put itself and a zero at
+      24 instead. Wrong check value: 251. The new password serves later logins only.
+    96 mail account (36): nonce 0-3, account 4-19, password 20-35 masked
+    97 read it: the same 36 bytes with a fresh nonce
+    113 PPP configuration (176): entry 0..16 at 0, nonce 4-7, 168-byte record at 8, its bytes 24-43
+      masked. 114 (entry at 0 of 4 bytes): the same with the entry count at 2 (ppp_entries=, or
+      the entries 1..16 written), a fresh nonce and the record kept (zeros if none)
+    115 PPP authentication table (648): count 0..16 at 0, nonce 4-7, 16 names of 20 bytes at 8,
+      16 secrets of 20 at 328 masked. 116: the same with the count (ppp_auth_count=, or the one
+      written) and a fresh nonce
 
 Log lines:
   <t> <device> <rx|tx> <peer-ip>:<port> <local-ip>:<port> <length> <hex bytes, or - when empty>

@@ -258,6 +258,12 @@ const Key kKeys[] = {
     {"ppp_ports", "0..16",
      [](DeviceConfig& d,
         std::string_view v) { return SetNumber(v, d.settings.ppp_ports, wire::PppStatusEntry::kMost); }},
+    {"ppp_entries", "0..255",
+     [](DeviceConfig& d, std::string_view v) { return SetOptionalNumber(v, d.settings.ppp_entries); }},
+    {"ppp_auth_count", "0..255",
+     [](DeviceConfig& d, std::string_view v) { return SetOptionalNumber(v, d.settings.ppp_auth_count); }},
+    {"restart_ms", "0..3600000 (milliseconds)",
+     [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.settings.restart_ms, 3'600'000); }},
 };
 
 // A locally administered address built from the IPv4 address keeps devices distinct without extra typing.

@@ -2,9 +2,16 @@
 
 #include <algorithm>
 
+#include "traffic_log.h"
+
 namespace devsim {
 
+void Responder::Restart() { back_at_ns_ = MonotonicNs() + int64_t{device_.settings.restart_ms} * 1'000'000; }
+
+bool Responder::Restarting() const { return MonotonicNs() < back_at_ns_; }
+
 std::optional<std::vector<uint8_t>> Responder::Respond(std::span<const uint8_t> datagram) {
+  if (Restarting()) return std::nullopt;
   auto header = wire::DecodeHeader(datagram);
   if (!header || header->code & wire::kReplyBit || header->status != 0 || header->word != 0 ||
       header->length < wire::kHeaderSize || header->length > datagram.size()) {

@@ -15,16 +15,27 @@ namespace devsim {
 // understand or that is not meant for it gets no answer.
 class Responder {
  public:
-  explicit Responder(DeviceConfig device) : device_(std::move(device)), state_(InitialState(device_)) {}
+  explicit Responder(DeviceConfig device)
+      : device_(std::move(device)), defaults_(device_.settings), state_(InitialState(device_)) {}
 
   const DeviceConfig& device() const { return device_; }
+  // The session channel changes what the queries report.
+  DeviceConfig& device() { return device_; }
+  DeviceState& state() { return state_; }
+
+  void FactoryDefault() { device_.settings = defaults_; }
+  // For restart_ms= from now the device answers nothing and takes no connection.
+  void Restart();
+  bool Restarting() const;
 
   // The reply datagram, already shaped by the fault knobs that change bytes; nothing when the device stays silent.
   std::optional<std::vector<uint8_t>> Respond(std::span<const uint8_t> datagram);
 
  private:
   DeviceConfig device_;
+  Settings defaults_;
   DeviceState state_;
+  int64_t back_at_ns_ = 0;
   std::array<uint64_t, 128> well_formed_seen_{};  // per command code, for answer_nth
 };
 
