@@ -135,6 +135,10 @@ TEST_F(Command, FramesCarryTheirPayloads) {
     const auto got = devsim_->WaitReceived(1, 100).empty() ? std::vector<Bytes>{} : frames();
     ASSERT_EQ(got.size(), before + 1);
     EXPECT_EQ(got.back(), c.frame);
+    // A restart ends the device's connections; it is back at once, so log in again.
+    if (c.frame[0] == 0x02) {
+      ASSERT_EQ(dsc_Login(session_, "pw"), DSC_OK);
+    }
   }
 }
 
