@@ -407,7 +407,10 @@ std::vector<uint8_t> AnswerFrame(Responder& device, ChannelState& state, std::sp
 
   const Faults& f = d.faults;
   FrameHeader out{.code = code, .second = answer.status, .length = static_cast<uint16_t>(answer.payload.size())};
-  if (f.cmd_status && f.cmd_status->first == code) out.second = f.cmd_status->second;
+  const uint64_t seen = device.CountChannelFrame(code);
+  if (f.cmd_status && f.cmd_status->first == code && (f.cmd_status_nth == 0 || f.cmd_status_nth == seen)) {
+    out.second = f.cmd_status->second;
+  }
   if (f.cmd_wrongcode == code) out.code = static_cast<uint8_t>(code + 1);
   if (f.cmd_badlen == code) out.length = static_cast<uint16_t>(out.length + 1);
   return EncodeFrame(out, answer.payload);

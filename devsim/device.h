@@ -35,6 +35,7 @@ struct Faults {
   bool tcp_refuse = false;
   bool tcp_silent = false;
   std::optional<std::pair<uint8_t, uint8_t>> cmd_status;  // command code, status it is answered with
+  uint32_t cmd_status_nth = 0;                            // only that frame of the code, counted from 1; 0: every one
   std::optional<uint8_t> cmd_wrongcode;
   std::optional<uint8_t> cmd_badlen;
   bool cmd_split = false;

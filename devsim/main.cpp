@@ -92,9 +92,10 @@ Fault keys, to exercise the error paths of a client (they shape every reply, sea
   login_status=N   status of the reply to a refused login (default 251)
   tcp_refuse=1     do not listen on TCP ip:4900, so connections are refused
   tcp_silent=1     accept connections and read frames, never answer
-  cmd_status=CODE:STATUS
+  cmd_status=CODE:STATUS[:N]
                    answer channel command CODE with status STATUS, whatever the outcome (the device's
-                   own state, a login included, follows the real outcome)
+                   own state, a login included, follows the real outcome); with N only the N-th frame
+                   of CODE since start, counted over every connection
   cmd_wrongcode=CODE  answer channel command CODE with byte 0 = CODE+1 (mod 256)
   cmd_badlen=CODE  answer channel command CODE with a length field one above its payload's size
   cmd_split=1      send every channel reply in two TCP segments, the second 50 ms after the first

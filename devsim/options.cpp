@@ -103,12 +103,20 @@ bool SetTime(std::string_view text, std::optional<int64_t>& out) {
 }
 
 // CODE:STATUS, both 0..255.
-bool SetCodeStatus(std::string_view text, std::optional<std::pair<uint8_t, uint8_t>>& out) {
+bool SetCodeStatus(std::string_view text, std::optional<std::pair<uint8_t, uint8_t>>& out, uint32_t* nth = nullptr) {
   size_t colon = text.find(':');
   if (colon == std::string_view::npos) return false;
+  std::string_view rest = text.substr(colon + 1);
+  size_t second = rest.find(':');
+  if (second != std::string_view::npos && !nth) return false;
   auto code = ParseNumber(text.substr(0, colon), 255);
-  auto status = ParseNumber(text.substr(colon + 1), 255);
+  auto status = ParseNumber(rest.substr(0, second), 255);
   if (!code || !status) return false;
+  if (second != std::string_view::npos) {
+    auto n = ParseNumber(rest.substr(second + 1), 1'000'000);
+    if (!n || *n == 0) return false;
+    *nth = static_cast<uint32_t>(*n);
+  }
   out = std::pair{static_cast<uint8_t>(*code), static_cast<uint8_t>(*status)};
   return true;
 }
@@ -207,8 +215,8 @@ const Key kKeys[] = {
      [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.faults.login_status); }},
     {"tcp_refuse", "0 or 1", [](DeviceConfig& d, std::string_view v) { return SetFlag(v, d.faults.tcp_refuse); }},
     {"tcp_silent", "0 or 1", [](DeviceConfig& d, std::string_view v) { return SetFlag(v, d.faults.tcp_silent); }},
-    {"cmd_status", "CODE:STATUS, both 0..255",
-     [](DeviceConfig& d, std::string_view v) { return SetCodeStatus(v, d.faults.cmd_status); }},
+    {"cmd_status", "CODE:STATUS[:N], code and status 0..255, N 1..1000000",
+     [](DeviceConfig& d, std::string_view v) { return SetCodeStatus(v, d.faults.cmd_status, &d.faults.cmd_status_nth); }},
     {"cmd_wrongcode", "0..255",
      [](DeviceConfig& d, std::string_view v) { return SetOptionalNumber(v, d.faults.cmd_wrongcode); }},
     {"cmd_badlen", "0..255",

@@ -27,6 +27,8 @@ class Responder {
   // For restart_ms= from now the device answers nothing and takes no connection.
   void Restart();
   bool Restarting() const;
+  // How many frames of this code the session channel has seen, this one included.
+  uint64_t CountChannelFrame(uint8_t code) { return ++channel_seen_[code]; }
 
   // The reply datagram, already shaped by the fault knobs that change bytes; nothing when the device stays silent.
   std::optional<std::vector<uint8_t>> Respond(std::span<const uint8_t> datagram);
@@ -37,6 +39,7 @@ class Responder {
   DeviceState state_;
   int64_t back_at_ns_ = 0;
   std::array<uint64_t, 128> well_formed_seen_{};  // per command code, for answer_nth
+  std::array<uint64_t, 256> channel_seen_{};      // per channel command code, for cmd_status's N
 };
 
 }  // namespace devsim

@@ -199,7 +199,7 @@ TEST_F(Command, ArgumentChecksRefuseBeforeSending) {
   EXPECT_EQ(frames().size(), 2u);
 }
 
-TEST_F(Command, IPFilterSendsSeventeenFramesAndStopsAtTheFirstRefusal) {
+TEST_F(Command, IPFilterSendsSeventeenFramesAndStopsAtARefusal) {
   start();
   IPFILTERINFO filters[16];
   for (int i = 0; i < 16; ++i) std::memset(filters[i].data, 0x10 + i, sizeof filters[i].data);
@@ -212,9 +212,11 @@ TEST_F(Command, IPFilterSendsSeventeenFramesAndStopsAtTheFirstRefusal) {
 
   dsc_Detach(session_);
   devsim_.reset();
-  start(",cmd_status=81:254");
+  start(",cmd_status=81:254:4");
   EXPECT_EQ(dsc_SetIPFilter(session_, 0, filters), DSC_ESTATUS254);
-  EXPECT_EQ(frames().size(), 1u) << "no frame after the refused one";
+  const auto stopped = frames();
+  ASSERT_EQ(stopped.size(), 4u) << "no frame after the refused fourth";
+  EXPECT_EQ(stopped[3][5], 3) << "the fourth filter entry";
 }
 
 TEST_F(Command, DeviceStatusesMapToResults) {

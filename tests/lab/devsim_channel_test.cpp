@@ -238,6 +238,8 @@ TEST_P(ReplyFaultTest, ShapesTheNamedCommandsReplyOnly) {
 INSTANTIATE_TEST_SUITE_P(Knobs, ReplyFaultTest,
                          testing::Values(FaultCase{"Status", "cmd_status=0:254", {0, 254, 0, 4}},
                                          FaultCase{"StatusOfAnotherCode", "cmd_status=3:254", {0, 1, 0, 4}},
+                                         FaultCase{"StatusOfTheFirstFrame", "cmd_status=0:254:1", {0, 254, 0, 4}},
+                                         FaultCase{"StatusOfALaterFrame", "cmd_status=0:254:2", {0, 1, 0, 4}},
                                          FaultCase{"WrongCode", "cmd_wrongcode=0", {1, 1, 0, 4}},
                                          FaultCase{"BadLength", "cmd_badlen=0", {0, 1, 0, 5}}),
                          [](const auto& info) { return info.param.name; });
