@@ -39,6 +39,10 @@ class Command : public ::testing::Test {
     d.model = 0x4512;
     d.flags = DSC_FLAG_DIRECT;
     d.device_ip = ip("127.0.0.2");
+    d.reported_ip = d.device_ip;
+    d.local_ip = ip("127.0.0.1");  // queries go out from here
+    const uint8_t mac[6] = {0x02, 0x00, 0x5e, 0x00, 0x00, 0x0c};
+    std::memcpy(d.mac, mac, sizeof mac);
     ASSERT_EQ(dsc_Attach(&d, &session_), DSC_OK);
     ASSERT_EQ(dsc_LibSetTimeout(session_, 300, 2), DSC_OK);
     if (login) {
@@ -46,7 +50,10 @@ class Command : public ::testing::Test {
     }
   }
   void TearDown() override {
-    if (session_ >= 0) dsc_Detach(session_);
+    if (session_ < 0) return;
+    // The procedure outlives the session and would reach the next test's one.
+    dsc_LibSetProc(session_, nullptr, 0);
+    dsc_Detach(session_);
   }
   // Frames received on the channel after the login.
   std::vector<Bytes> frames() const {
@@ -260,6 +267,54 @@ TEST_F(Command, SlowReplyWaitsRetryCountPlusOneTimesThenTimesOut) {
   EXPECT_EQ(g_codes, (std::vector<uint32_t>{0x80000022u, 0x80000022u}));
   ASSERT_EQ(dsc_LibSetProc(session_, cancel, 0), DSC_OK);
   EXPECT_EQ(dsc_SetWatchdog(session_, 1), DSC_ECANCELLED);
+}
+
+// What a command writes, the query of the same setting reads back from the
+// device: both ends agree on every layout, the SNMP text swap included.
+TEST_F(Command, QueriesReadBackWhatTheCommandsWrote) {
+  start();
+  ASSERT_EQ(dsc_SetName(session_, "renamed"), DSC_OK);
+  char name[40] = {};
+  ASSERT_EQ(dsc_GetName(session_, name), DSC_OK);
+  EXPECT_STREQ(name, "renamed");
+
+  ASSERT_EQ(dsc_SetTimeServer(session_, "ntp.example"), DSC_OK);
+  char server[40] = {};
+  ASSERT_EQ(dsc_GetTimeServer(session_, server), DSC_OK);
+  EXPECT_STREQ(server, "ntp.example");
+
+  ASSERT_EQ(dsc_SetWatchdog(session_, 1), DSC_OK);
+  int32_t watchdog = -1;
+  ASSERT_EQ(dsc_GetWatchdog(session_, &watchdog), DSC_OK);
+  EXPECT_EQ(watchdog, 1);
+
+  ASSERT_EQ(dsc_SetTimeZone(session_, -3600, 5), DSC_OK);
+  int32_t offset = 0, index = 0;
+  ASSERT_EQ(dsc_GetTimeZone(session_, &offset, &index), DSC_OK);
+  EXPECT_EQ(offset, -3600);
+  EXPECT_EQ(index, 5);
+
+  ASSERT_EQ(dsc_SetGateway(session_, 255, ip("127.0.0.254")), DSC_OK);
+  ASSERT_EQ(dsc_SetDNS(session_, 255, ip("10.0.0.1"), ip("10.0.0.2")), DSC_OK);
+  uint32_t gateway = 0, dns = 0, dns2 = 0;
+  ASSERT_EQ(dsc_GetGateway(session_, 255, &gateway), DSC_OK);
+  ASSERT_EQ(dsc_GetDNS(session_, 255, &dns, &dns2), DSC_OK);
+  EXPECT_EQ(gateway, ip("127.0.0.254"));
+  EXPECT_EQ(dns, ip("10.0.0.1"));
+  EXPECT_EQ(dns2, ip("10.0.0.2"));
+
+  SNMPINFO snmp{};
+  snmp.setting = 3;
+  std::strcpy(snmp.text[0], "W");
+  std::strcpy(snmp.text[1], "A");
+  std::strcpy(snmp.text[2], "B");
+  std::strcpy(snmp.text[3], "Z");
+  ASSERT_EQ(dsc_SetSNMP(session_, &snmp), DSC_OK);
+  SNMPINFO back;
+  std::memset(&back, 0x5a, sizeof back);
+  ASSERT_EQ(dsc_GetSNMP(session_, &back), DSC_OK);
+  EXPECT_EQ(back.setting, 3);
+  EXPECT_EQ(std::memcmp(back.text, snmp.text, sizeof snmp.text), 0) << "read back in the record's order";
 }
 
 }  // namespace

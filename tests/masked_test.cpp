@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -185,6 +186,122 @@ TEST_F(Masked, PppSecretsAreCutAtNineteenAndMaskedOverTwenty) {
   EXPECT_EQ(Bytes(a.begin() + 48, a.begin() + 328), Bytes(280, 0)) << "names 2 to 15";
   EXPECT_EQ(Bytes(a.begin() + 368, a.end()), Bytes(280, 0)) << "secrets 2 to 15";
   EXPECT_FALSE(log_contains("authsecret"));
+}
+
+// The read commands against what the emulator kept from the writes.
+PPPCONFIGINFO ppp_entry(uint8_t fill, const char* secret) {
+  PPPCONFIGINFO c;
+  std::memset(&c, fill, sizeof c);
+  std::memset(c.secret, 0, sizeof c.secret);
+  std::strcpy(c.secret, secret);
+  c.unused62[0] = c.unused62[1] = 0;
+  return c;
+}
+bool same(const PPPCONFIGINFO& a, const PPPCONFIGINFO& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+TEST_F(Masked, ReadsReturnWhatTheWritesStored) {
+  const int32_t s = start(0x80004100u, ",ppp_entries=3");
+  ASSERT_EQ(dsc_SetMailAcount(s, "account", "mailsecret"), DSC_OK);
+  char account[15], password[15];
+  std::memset(account, 'x', sizeof account);
+  std::memset(password, 'x', sizeof password);
+  ASSERT_EQ(dsc_RetriveMailAcount(s, account, password), DSC_OK);
+  EXPECT_EQ(Bytes(account, account + 15), field("account", 15));
+  EXPECT_EQ(Bytes(password, password + 15), field("mailsecret", 15));
+
+  const PPPCONFIGINFO one = ppp_entry(0x31, "first"), two = ppp_entry(0x32, "0123456789abcdefghi");
+  ASSERT_EQ(dsc_SetPPPConfig(s, 1, &one), DSC_OK);
+  ASSERT_EQ(dsc_SetPPPConfig(s, 2, &two), DSC_OK);
+  PPPCONFIGINFO single;
+  ASSERT_EQ(dsc_GetPPPConfig(s, 2, &single), DSC_OK);
+  EXPECT_TRUE(same(single, two));
+
+  // Entry 0: the device counts 3, so entries 1 and 2 are asked for; the buffer
+  // is cleared for three records and the fourth is not touched.
+  PPPCONFIGINFO all[4];
+  std::memset(all, 0xee, sizeof all);
+  const size_t before = devsim_->Received().size();
+  ASSERT_EQ(dsc_GetPPPConfig(s, 0, all), DSC_OK);
+  EXPECT_TRUE(same(all[0], one));
+  EXPECT_TRUE(same(all[1], two));
+  EXPECT_TRUE(same(all[2], PPPCONFIGINFO{}));
+  EXPECT_EQ(all[3].settings[0], 0xee);
+  std::vector<uint8_t> asked;
+  const auto received = devsim_->Received();
+  for (size_t i = before; i < received.size(); ++i)
+    if (received[i].local_port == 4900 && received[i].bytes.size() == 8 && received[i].bytes[0] == 114)
+      asked.push_back(received[i].bytes[4]);
+  EXPECT_EQ(asked, (std::vector<uint8_t>{1, 2}));
+
+  PPPAUTHTABLEINFO table{};
+  for (int i = 0; i < 3; ++i) {
+    std::snprintf(table.names[i], sizeof table.names[i], "user%d", i);
+    std::snprintf(table.secrets[i], sizeof table.secrets[i], "secret%d", i);
+  }
+  ASSERT_EQ(dsc_SetPPPAuthTable(s, 3, &table), DSC_OK);
+  PPPAUTHTABLEINFO back;
+  std::memset(&back, 0x55, sizeof back);
+  int32_t count = -1;
+  ASSERT_EQ(dsc_GetPPPAuthTable(s, &count, &back), DSC_OK);
+  EXPECT_EQ(count, 3);
+  EXPECT_EQ(std::memcmp(&back, &table, sizeof table), 0) << "entries 3 to 15 zero";
+}
+
+TEST_F(Masked, FailedReadsLeaveNothingThatLooksMeaningful) {
+  {
+    const int32_t s = start(0x80004100u, ",cmd_status=97:254");
+    char account[15], password[15];
+    std::memset(account, 'x', sizeof account);
+    std::memset(password, 'y', sizeof password);
+    EXPECT_EQ(dsc_RetriveMailAcount(s, account, password), DSC_ESTATUS254);
+    EXPECT_EQ(Bytes(account, account + 15), Bytes(15, 'x'));
+    EXPECT_EQ(Bytes(password, password + 15), Bytes(15, 'y'));
+  }
+  TearDown();
+  sessions_.clear();
+  devsim_.reset();
+  {
+    const int32_t s = start(0x80004100u, ",cmd_status=116:254,ppp_auth_count=3");
+    PPPAUTHTABLEINFO table;
+    std::memset(&table, 0x55, sizeof table);
+    int32_t count = 7;
+    EXPECT_EQ(dsc_GetPPPAuthTable(s, &count, &table), DSC_ESTATUS254);
+    EXPECT_EQ(count, 0);
+    const PPPAUTHTABLEINFO cleared{};
+    EXPECT_EQ(std::memcmp(&table, &cleared, sizeof table), 0);
+  }
+}
+
+TEST_F(Masked, DeviceCountsAboveSixteenAreTakenAsSixteen) {
+  // The third entry's command is refused: the two decoded stay, sixteen
+  // records are cleared, and the seventeenth is never touched.
+  const int32_t s = start(0x80004100u, ",ppp_entries=20,ppp_auth_count=20,cmd_status=114:254:3");
+  const PPPCONFIGINFO one = ppp_entry(0x31, "a"), two = ppp_entry(0x32, "b");
+  ASSERT_EQ(dsc_SetPPPConfig(s, 1, &one), DSC_OK);
+  ASSERT_EQ(dsc_SetPPPConfig(s, 2, &two), DSC_OK);
+  PPPCONFIGINFO all[17];
+  std::memset(all, 0xee, sizeof all);
+  EXPECT_EQ(dsc_GetPPPConfig(s, 0, all), DSC_ESTATUS254);
+  EXPECT_TRUE(same(all[0], one));
+  EXPECT_TRUE(same(all[1], two));
+  for (int i = 2; i < 16; ++i) EXPECT_TRUE(same(all[i], PPPCONFIGINFO{})) << i;
+  EXPECT_EQ(all[16].settings[0], 0xee);
+
+  PPPAUTHTABLEINFO table;
+  int32_t count = -1;
+  ASSERT_EQ(dsc_GetPPPAuthTable(s, &count, &table), DSC_OK);
+  EXPECT_EQ(count, 16);
+}
+
+TEST_F(Masked, NewPasswordServesTheNextLoginOfEitherForm) {
+  for (const uint32_t app : {0x80004100u, 0x80004012u}) {
+    SCOPED_TRACE(app);
+    const int32_t s = start(app);
+    ASSERT_EQ(dsc_SetPassword(s, "newpass"), DSC_OK);
+    ASSERT_EQ(dsc_Logout(s), DSC_OK);
+    EXPECT_NE(dsc_Login(s, "pw"), DSC_OK);
+    EXPECT_EQ(dsc_Login(s, "newpass"), DSC_OK);
+  }
 }
 
 }  // namespace
