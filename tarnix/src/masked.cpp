@@ -70,27 +70,10 @@ int secret_payload(Session& s, uint8_t code, const char* value, bool plain_form)
   return command::exchange(s, code, p, sizeof p, reply, sizeof reply, &got);
 }
 
-// Up to the first zero byte, at most 15 characters, the rest of 15 bytes zero.
-void take_text15(char* out, const uint8_t* field) {
-  const size_t n = strnlen(reinterpret_cast<const char*>(field), 15);
-  std::memset(out, 0, 15);
-  std::memcpy(out, field, n);
-}
-
 // PPP configuration record at payload byte 8 (after the entry number and T).
 constexpr size_t kPppRecord = 8;
 constexpr size_t kSecretAt = offsetof(PPPCONFIGINFO, secret);
 static_assert(sizeof(PPPCONFIGINFO) == 168 && kSecretAt == 24 && offsetof(PPPCONFIGINFO, unused62) == 62);
-
-// Clears the record, then takes every field but the unused bytes 62-63, the
-// secret unmasked with the reply's own nonce.
-void decode_ppp_config(const Session& s, const uint8_t* payload, PPPCONFIGINFO* out) {
-  uint8_t rec[sizeof(PPPCONFIGINFO)];
-  std::memcpy(rec, payload + kPppRecord, sizeof rec);
-  Mask(s.password, payload + 4).apply20(rec + kSecretAt);
-  std::memset(rec + offsetof(PPPCONFIGINFO, unused62), 0, sizeof out->unused62);
-  std::memcpy(out, rec, sizeof rec);
-}
 
 constexpr size_t kMaxPppEntries = 16;
 constexpr size_t kPppConfigPayload = 176;
@@ -106,6 +89,59 @@ int get_ppp_entry(Session& s, uint8_t entry, uint8_t* reply, size_t* got) {
 }
 
 }  // namespace
+
+namespace {
+
+// Up to the first zero byte, at most 15 characters, the rest of 15 bytes zero.
+void take_text15(char* out, const uint8_t* field) {
+  const size_t n = strnlen(reinterpret_cast<const char*>(field), 15);
+  std::memset(out, 0, 15);
+  std::memcpy(out, field, n);
+}
+
+// The reply's payload, zero-filled to size where the reply is shorter.
+template <size_t kSize>
+struct Payload {
+  uint8_t bytes[kSize] = {};
+  Payload(const uint8_t* reply, size_t len) { wire::Bytes{reply, len}.copy(kHeader, bytes, kSize); }
+};
+
+}  // namespace
+
+void decode_mail_account(const char* key, const uint8_t* reply, size_t len, char account[15], char password[15]) {
+  const Payload<36> p(reply, len);
+  uint8_t secret[16];
+  std::memcpy(secret, p.bytes + 20, sizeof secret);
+  Mask(key, p.bytes).apply16(secret);
+  take_text15(account, p.bytes + 4);
+  take_text15(password, secret);
+}
+
+// Every field but the unused bytes 62-63, the secret unmasked with the reply's own nonce.
+uint8_t decode_ppp_config(const char* key, const uint8_t* reply, size_t len, PPPCONFIGINFO* out) {
+  const Payload<kPppConfigPayload> p(reply, len);
+  uint8_t rec[sizeof(PPPCONFIGINFO)];
+  std::memcpy(rec, p.bytes + kPppRecord, sizeof rec);
+  Mask(key, p.bytes + 4).apply20(rec + kSecretAt);
+  std::memset(rec + offsetof(PPPCONFIGINFO, unused62), 0, sizeof out->unused62);
+  std::memcpy(out, rec, sizeof rec);
+  return p.bytes[2];
+}
+
+size_t decode_auth_table(const char* key, const uint8_t* reply, size_t len, PPPAUTHTABLEINFO* table) {
+  const Payload<kAuthPayload> p(reply, len);
+  const size_t n = p.bytes[0] < kMaxPppEntries ? p.bytes[0] : kMaxPppEntries;
+  const Mask mask(key, p.bytes + 4);
+  for (size_t i = 0; i < n; ++i) {
+    std::memcpy(table->names[i], p.bytes + kAuthNames + kField * i, kField);
+    uint8_t secret[kField];
+    std::memcpy(secret, p.bytes + kAuthSecrets + kField * i, sizeof secret);
+    mask.apply20(secret);
+    std::memcpy(table->secrets[i], secret, sizeof secret);
+  }
+  return n;
+}
+
 }  // namespace tarnix::masked
 
 // ---- Exports ------------------------------------------------------------------
@@ -154,12 +190,7 @@ DSC_EXPORT int32_t DSC_CALL dsc_RetriveMailAcount(int32_t session, char* account
   const int r = tarnix::command::exchange(*s, 97, nullptr, 0, reply, sizeof reply, &got);
   // Only a good reply means anything: a failure leaves the caller's buffers alone.
   if (r != tarnix::kOk) return tarnix::export_result(r);
-  const uint8_t* p = reply + masked::kHeader;
-  uint8_t secret[16];
-  std::memcpy(secret, p + 20, sizeof secret);
-  masked::Mask(s->password, p).apply16(secret);
-  masked::take_text15(account, p + 4);
-  masked::take_text15(password, secret);
+  masked::decode_mail_account(s->password, reply, got, account, password);
   return DSC_OK;
 }
 
@@ -186,23 +217,24 @@ DSC_EXPORT int32_t DSC_CALL dsc_GetPPPConfig(int32_t session, int32_t entry, PPP
   if (entry < 0 || entry > 16 || config == nullptr) return DSC_EINVAL;
   uint8_t reply[masked::kPppConfigReplyCap];
   size_t got = 0;
-  const uint8_t* p = reply + masked::kHeader;
   if (entry != 0) {
     const int r = masked::get_ppp_entry(*s, static_cast<uint8_t>(entry), reply, &got);
-    if (r == tarnix::kOk) masked::decode_ppp_config(*s, p, config);
+    if (r == tarnix::kOk) masked::decode_ppp_config(s->password, reply, got, config);
     return tarnix::export_result(r);
   }
   // Every entry: the first reply's count (at most 16, so the walk stays
   // inside a buffer sized for the device's entries) decides how many follow.
   int r = masked::get_ppp_entry(*s, 1, reply, &got);
   if (r != tarnix::kOk) return tarnix::export_result(r);
-  const size_t count = p[2] < masked::kMaxPppEntries ? p[2] : masked::kMaxPppEntries;
+  PPPCONFIGINFO first;
+  const uint8_t reported = masked::decode_ppp_config(s->password, reply, got, &first);
+  const size_t count = reported < masked::kMaxPppEntries ? reported : masked::kMaxPppEntries;
   std::memset(config, 0, count * sizeof *config);
-  masked::decode_ppp_config(*s, p, &config[0]);
+  config[0] = first;
   for (size_t next = 2; next < count; ++next) {
     r = masked::get_ppp_entry(*s, static_cast<uint8_t>(next), reply, &got);
     if (r != tarnix::kOk) return tarnix::export_result(r);
-    masked::decode_ppp_config(*s, p, &config[next - 1]);
+    masked::decode_ppp_config(s->password, reply, got, &config[next - 1]);
   }
   return DSC_OK;
 }
@@ -237,16 +269,7 @@ DSC_EXPORT int32_t DSC_CALL dsc_GetPPPAuthTable(int32_t session, int32_t* count,
   // A failure reports no entries, so that no caller walks a count without meaning.
   *count = 0;
   if (r != tarnix::kOk) return tarnix::export_result(r);
-  const uint8_t* p = reply + masked::kHeader;
-  const size_t n = p[0] < masked::kMaxPppEntries ? p[0] : masked::kMaxPppEntries;
-  const masked::Mask mask(s->password, p + 4);
-  for (size_t i = 0; i < n; ++i) {
-    std::memcpy(table->names[i], p + masked::kAuthNames + masked::kField * i, masked::kField);
-    uint8_t secret[masked::kField];
-    std::memcpy(secret, p + masked::kAuthSecrets + masked::kField * i, sizeof secret);
-    mask.apply20(secret);
-    std::memcpy(table->secrets[i], secret, sizeof secret);
-  }
+  const size_t n = masked::decode_auth_table(s->password, reply, got, table);
   *count = static_cast<int32_t>(n);
   return DSC_OK;
 }
