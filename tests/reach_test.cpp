@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -223,6 +224,26 @@ TEST_F(Reach, ParallelBracketsForOneDeviceLeaveNothingBehind) {
       });
     }
   }
+  EXPECT_EQ(tables(), before);
+}
+
+// Overlapping exchanges with one device share its entries: the first bracket
+// to close must not take them from the one still waiting for its reply.
+TEST_F(Reach, OverlappingBracketsKeepTheEntriesUntilTheLastCloses) {
+  Lab::InWorkstation inside(*lab_);
+  const Tables before = tables();
+  auto first = std::make_unique<TemporaryEntries>(record(kDevice, kLocal));
+  {
+    TemporaryEntries second(record(kDevice, kLocal));
+  }
+  const Tables during = tables();
+  EXPECT_EQ(minus(during.neighbours, before.neighbours), std::set<std::string>{kOurNeighbour}) << during;
+  EXPECT_EQ(minus(during.routes, before.routes), std::set<std::string>{kOurRoute}) << during;
+  {
+    TemporaryEntries other(record(Lab::Addr("192.168.77.3"), kLocal));
+  }
+  EXPECT_EQ(tables(), during) << "another device's bracket leaves these entries alone";
+  first.reset();
   EXPECT_EQ(tables(), before);
 }
 

@@ -1,8 +1,10 @@
 #include "reach.h"
 
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include "platform/netroute.h"
 
@@ -60,14 +62,32 @@ void remove_entries(uint32_t device_ip, uint32_t local_ip, const uint8_t*) {
   remove_neighbour(device_ip, local_ip);
 }
 
+namespace {
+
+// Exchanges that run at once for one device share its entries: the first
+// writes them, the last removes them, so that no exchange loses its route
+// while another one's bracket closes. Keyed by device and local address, the
+// pair the entries are written for.
+std::mutex users_lock;
+std::map<std::pair<uint32_t, uint32_t>, unsigned> users;
+
+}  // namespace
+
 TemporaryEntries::TemporaryEntries(const DSINFO& device)
     : active_((device.flags & DSC_FLAG_DIRECT) == 0), device_ip_(device.device_ip), local_ip_(device.local_ip) {
   std::memcpy(mac_, device.mac, sizeof mac_);
-  if (active_) add_entries(device_ip_, mac_, local_ip_);
+  if (!active_) return;
+  std::lock_guard<std::mutex> hold(users_lock);
+  if (users[{device_ip_, local_ip_}]++ == 0) add_entries(device_ip_, mac_, local_ip_);
 }
 
 TemporaryEntries::~TemporaryEntries() {
-  if (active_) remove_entries(device_ip_, local_ip_, mac_);
+  if (!active_) return;
+  std::lock_guard<std::mutex> hold(users_lock);
+  const auto it = users.find({device_ip_, local_ip_});
+  if (it == users.end() || --it->second != 0) return;
+  users.erase(it);
+  remove_entries(device_ip_, local_ip_, mac_);
 }
 
 }  // namespace tarnix::reach
