@@ -225,6 +225,9 @@ TEST(SearchReply, DecodesFieldsAndRejectsUnacceptableReplies) {
     EXPECT_FALSE(tarnix::search::decode_reply(bad, sizeof bad, &untouched));
     EXPECT_EQ(untouched.app_id, 0xdeadbeefu);
   }
+  // An empty datagram may come with no buffer at all (found by the fuzz replay under UBSan).
+  DSINFO untouched{};
+  EXPECT_FALSE(tarnix::search::decode_reply(nullptr, 0, &untouched));
 }
 
 }  // namespace

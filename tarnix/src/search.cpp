@@ -13,8 +13,8 @@
 namespace tarnix::search {
 
 bool decode_reply(const uint8_t* data, size_t len, DSINFO* out) {
-  uint8_t reply[kReplySize] = {};
-  std::memcpy(reply, data, len < kReplySize ? len : kReplySize);
+  uint8_t reply[kReplySize];
+  wire::Bytes{data, len}.copy(0, reply, kReplySize);  // zero-filled; copes with an empty reply's null data
   if (!transport::is_reply_to(reply, kReplySize, kCommand)) return false;
   DSINFO rec{};
   rec.app_id = wire::get_raw<uint32_t>(reply + kOffAppId);

@@ -28,8 +28,8 @@ void encode_query_header(uint8_t* out, uint8_t code, uint16_t total_length, cons
 bool is_reply_to(const uint8_t* data, size_t len, uint8_t code) {
   if (len < kHeaderSize) {
     // The caller's buffer was cleared, so a short reply is judged on zeros.
-    uint8_t padded[kHeaderSize] = {};
-    std::memcpy(padded, data, len);
+    uint8_t padded[kHeaderSize];
+    wire::Bytes{data, len}.copy(0, padded, kHeaderSize);
     return is_reply_to(padded, kHeaderSize, code);
   }
   return data[kOffCode] == static_cast<uint8_t>(code | kReplyBit) && data[kOffStatus] == 0 &&
