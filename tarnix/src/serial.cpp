@@ -151,10 +151,10 @@ constexpr bool queries_fit() {
 }
 static_assert(queries_fit(), "every request and reply fits the query handler's buffers");
 
-const Row& query_row(uint16_t key) {
+const Row* query_row(uint16_t key) {
   for (const Row& r : kQueries)
-    if (r.key == key) return r;
-  __builtin_unreachable();
+    if (r.key == key) return &r;
+  return nullptr;
 }
 
 // ---- Command payloads (frame bytes from 4), into a zero-filled buffer ----------
@@ -252,10 +252,10 @@ constexpr bool commands_fit() {
 }
 static_assert(commands_fit());
 
-const command::Row& command_row(uint8_t code) {
+const command::Row* command_row(uint8_t code) {
   for (const command::Row& r : kCommands)
-    if (r.code == code) return r;
-  __builtin_unreachable();
+    if (r.code == code) return &r;
+  return nullptr;
 }
 
 }  // namespace
@@ -273,7 +273,9 @@ bool port_ok(int32_t port) { return port >= 0 && port <= static_cast<int32_t>(se
 int32_t export_query(int32_t session, bool args_ok, uint16_t key, const tarnix::query::Args& args) {
   tarnix::Session* s = tarnix::checked_session(session);
   if (s == nullptr || args.out == nullptr || !args_ok) return DSC_EINVAL;
-  return tarnix::export_result(tarnix::query::run(serial::query_row(key), *s->record, args, s->timing));
+  const tarnix::query::Row* row = serial::query_row(key);
+  if (row == nullptr) return DSC_EFAIL;
+  return tarnix::export_result(tarnix::query::run(*row, *s->record, args, s->timing));
 }
 
 int32_t port_query(int32_t session, int32_t port, uint16_t key, void* out, int32_t selector = 0) {
@@ -306,7 +308,9 @@ int32_t export_command(int32_t session, bool args_ok, uint8_t code, const tarnix
   if (s == nullptr) return DSC_EINVAL;
   if (s->socket == -1) return DSC_ENOCHANNEL;
   if (!args_ok) return DSC_EINVAL;
-  return tarnix::export_result(tarnix::command::run(serial::command_row(code), *s, args));
+  const tarnix::command::Row* row = serial::command_row(code);
+  if (row == nullptr) return DSC_EFAIL;
+  return tarnix::export_result(tarnix::command::run(*row, *s, args));
 }
 
 tarnix::command::Args port_args(int32_t port, int32_t value = 0, const void* p = nullptr) {
@@ -333,7 +337,9 @@ int32_t dio_command(int32_t session, int32_t first, int32_t end, uint8_t code, c
   a.v[0] = first;
   a.v[1] = end;
   a.p = values;
-  return tarnix::export_result(tarnix::command::run(serial::command_row(code), *s, a));
+  const tarnix::command::Row* row = serial::command_row(code);
+  if (row == nullptr) return DSC_EFAIL;
+  return tarnix::export_result(tarnix::command::run(*row, *s, a));
 }
 
 }  // namespace
