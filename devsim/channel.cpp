@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "records.h"
+#include "serial.h"
 
 namespace devsim {
 namespace {
@@ -374,6 +375,21 @@ const ChannelCommand kChannelCommands[] = {
     {114, false, "read PPP configuration", GetPppConfig},
     {115, false, "PPP authentication table", SetPppAuthTable},
     {116, false, "read PPP authentication table", GetPppAuthTable},
+    {0x31, false, "serial line settings", SetSerialCommand<0x31>},
+    {0x32, false, "serial FIFO", SetSerialCommand<0x32>},
+    {0x34, false, "serial interface", SetSerialCommand<0x34>},
+    {0x37, false, "serial port name", SetSerialCommand<0x37>},
+    {0x41, false, "operation mode", SetSerialCommand<0x41>},
+    {0x42, false, "data packing", SetSerialCommand<0x42>},
+    {0x44, false, "inactivity time", SetSerialCommand<0x44>},
+    {0x45, false, "TCP alive time", SetSerialCommand<0x45>},
+    {0x46, false, "driver mode", SetSerialCommand<0x46>},
+    {0x47, false, "TCP server mode", SetSerialCommand<0x47>},
+    {0x48, false, "TCP client mode", SetSerialCommand<0x48>},
+    {0x49, false, "UDP mode", SetSerialCommand<0x49>},
+    {0x53, false, "port alert", SetSerialCommand<0x53>},
+    {0x62, false, "DIO mode", SetSerialCommand<0x62>},
+    {0x63, false, "DIO state", SetSerialCommand<0x63>},
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "frame.h"
 #include "records.h"
+#include "serial.h"
 
 namespace devsim {
 namespace {
@@ -348,6 +349,24 @@ constexpr Command kCommands[] = {
     {113, true, PortRequest::kSize, nullptr, AnswerPpp<PppStatusEntry, PppStatus>},
     {114, true, PortRequest::kSize, nullptr, AnswerPpp<PppStatisticEntry, PppStatistic>},
     {115, true, PortRequest::kSize, nullptr, AnswerRouting},
+    // The serial port, port operation and DIO family.
+    {0x31, true, kPortSelectorRequest, nullptr, AnswerSerialQuery},
+    {0x32, true, kPortSelectorRequest, nullptr, AnswerSerialQuery},
+    {0x34, true, kPortSelectorRequest, nullptr, AnswerSerialQuery},
+    {0x35, true, kPortRequest, nullptr, AnswerSerialQuery},
+    {0x36, true, kPortRequest, nullptr, AnswerSerialQuery},
+    {0x37, true, kPortRequest, nullptr, AnswerSerialQuery},
+    {0x41, true, kPortRequest, nullptr, AnswerSerialQuery},
+    {0x42, true, kPortSelectorRequest, nullptr, AnswerSerialQuery},
+    {0x44, true, kPortRequest, nullptr, AnswerSerialQuery},
+    {0x45, true, kPortRequest, nullptr, AnswerSerialQuery},
+    {0x46, true, kPortRequest, nullptr, AnswerSerialQuery},
+    {0x47, true, kPortRequest, nullptr, AnswerSerialQuery},
+    {0x48, true, kPortRequest, nullptr, AnswerSerialQuery},
+    {0x49, true, kPortRequest, nullptr, AnswerSerialQuery},
+    {0x53, true, kPort32Request, nullptr, AnswerSerialQuery},
+    {0x62, true, kDioRequest, nullptr, AnswerSerialQuery},
+    {0x63, true, kDioRequest, nullptr, AnswerSerialQuery},
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "frame.h"
+#include "serial_state.h"
 #include "wire.h"
 
 namespace devsim {
@@ -83,6 +84,7 @@ struct Settings {
   std::map<uint8_t, std::array<uint8_t, wire::PppConfigRecord::kSize>> ppp_config;  // per entry
   uint8_t ppp_auth_written = 0;
   std::array<uint8_t, wire::PppAuthTable::kSize> ppp_auth{};
+  SerialSettings serial;
 };
 
 struct DeviceConfig {
@@ -94,6 +96,7 @@ struct DeviceConfig {
   Faults faults;
   Settings settings;
   std::map<uint8_t, std::vector<uint8_t>> payloads;  // per command code: reply bytes from byte 20 on
+  ReportConfig report;
 
   uint32_t reported_ip() const { return reported.value_or(ip); }
   const std::string& devname() const { return settings.devname ? *settings.devname : name; }

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <utility>
 
+#include "serial.h"
+
 namespace devsim {
 
 Emulator::Emulator(std::vector<DeviceConfig> devices, TrafficLog& log) : log_(log) {
@@ -56,6 +58,16 @@ bool Emulator::Open(std::string* error) {
       devices_[i].other_port_endpoint = endpoints_.size() - 1;
     }
     if (!d.faults.tcp_refuse && !Listen(i, error)) return false;
+  }
+  // IP location reports leave from the device's own socket, the first as soon as it runs.
+  for (size_t e = 0; e < endpoints_.size(); ++e) {
+    const DeviceConfig& d = devices_[endpoints_[e].device].responder.device();
+    if (!d.report.to || endpoints_[e].local_ip != d.ip || endpoints_[e].local_port != kDevicePort) continue;
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_addr.s_addr = htonl(d.report.to->first);
+    peer.sin_port = htons(d.report.to->second);
+    pending_.push(Pending{MonotonicNs(), next_seq_++, 0, e, peer, IpLocationReport(d), {}, d.report.every_ms});
   }
   return true;
 }
@@ -264,6 +276,11 @@ void Emulator::SendDue() {
       Write(p.connection, p.bytes, p.frame);
     } else {
       Send(p.endpoint, p.peer, p.bytes);
+      if (p.repeat_ms != 0) {
+        p.due_ns = now + int64_t{p.repeat_ms} * 1'000'000;
+        p.seq = next_seq_++;
+        pending_.push(std::move(p));
+      }
     }
   }
 }

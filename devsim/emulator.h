@@ -63,6 +63,7 @@ class Emulator {
     sockaddr_in peer;
     std::vector<uint8_t> bytes;
     std::vector<uint8_t> frame;  // a channel frame, logged once its last segment is written; else empty
+    uint32_t repeat_ms = 0;      // an IP location report sent again this much later; 0: once
     bool operator>(const Pending& o) const { return due_ns != o.due_ns ? due_ns > o.due_ns : seq > o.seq; }
   };
   struct Device {

@@ -204,6 +204,48 @@ Session channel, TCP ip:4900 (several connections at once, up to 256 in all):
       16 secrets of 20 at 328 masked. 116: the same with the count (ppp_auth_count=, or the one
       written) and a fresh nonce
 
+Serial ports, port operation and DIO (device keys):
+  ports=N          serial ports 1..N, N up to 16 (default 2)
+  dio_mode=N  dio_state=N
+                   DIO mode and state masks, bit i for channel i (default 0). A device of model
+                   code 0x41xx has 4 DIO channels, any other 8; bits beyond them read 0.
+  Every port starts at rate index 12 (9600), format 0x03, option 0, FIFO 1, interface 0 (RS232),
+  driver mode 0, operation mode 0, name "Port<p>", inactivity 0, TCP alive 7, TCP server bytes
+  0-1 = 4000+p (u16), every other record zero. Rates by index: 50 75 110 134 150 300 600 1200
+  1800 2400 4800 7200 9600 19200 38400 57600 115200 230400.
+  Queries (port byte at 20; 0x31, 0x32, 0x34 a selector at 21, 0x42 a zero byte at 21; 0x53 the
+  port as a u32 at 20-23): port 0 asks for every port, port p for that one; a port beyond ports=
+  gets no answer. Reply: the port asked at 20, ports= at 21, entries from 24 for the ports asked:
+   0x31  8: rate (u32), format, option, rate index, port number
+   0x32, 0x34, 0x46  1: FIFO, interface, driver mode    0x35  1: line status = port number
+   0x36 16: 1000*p, 2000*p, p, 0 (u32 each)             0x37 16: name
+   0x41  1: operation mode (signed)                     0x42  8: data packing record
+   0x44, 0x45  4: inactivity, TCP alive (u32)           0x47  8: TCP server record
+   0x48  the 172-byte TCP client record of port p (1..ports; 1 at 21)
+   0x49 52: UDP record                                  0x53  4: port alert record
+   0x62, 0x63  request: flag, first, end at 20-22; reply 24: the same three, the DIO mode or
+        state mask at 23
+  Channel commands (payload from byte 4; port byte 0, 0 sets every port, one beyond ports= or a
+  short payload gets status 251):
+   0x31 (4) port, rate index (below 18, else 251), format, option   0x32, 0x34, 0x46 (2) port, value
+   0x37 (20) port, 3 zero, 16-byte name (15 characters kept)        0x41 (4) port, value, 2 zero
+   0x42 (8) port, record bytes 0-2, record bytes 4-7                0x44, 0x45 (8) port, 3 zero, u32
+   0x47 (9) port, 3 zero, record bytes 0-4
+   0x48 (172) port, record byte 168, 2 zero, record bytes 0-159, record bytes 160-167
+   0x49 (54) port, 3 zero, record bytes 0-49                        0x53 (8) port, 3 zero, record 0-2, zero
+   0x62, 0x63 (4) flag, first, end, mask: channels first..end-1 take their bits from the mask
+        (end beyond the DIO channels or first above end: 251)
+  Each query reports what the commands stored.
+
+IP location reports (device keys):
+  report_to=A.B.C.D:PORT
+                   send an IP location report there from ip:4800, first right after start
+  report_every=MS  and again every MS milliseconds, up to 3600000 (default 0: once)
+  report=HEX       the whole datagram to send, magic included, any length up to 65507 (default:
+                   "KRVN" and the items: 1 devname (at most 40 bytes), 9 ip (4), 2 4800 (u16),
+                   3 ip and 4900 (u16) (6), 4 app (u32), 5 kver (u32), 6 model (u16))
+  Items are type (1 byte), length (1 byte), value; multi-byte values as listed, ip in network order.
+
 Log lines:
   <t> <device> <rx|tx> <peer-ip>:<port> <local-ip>:<port> <length> <hex bytes, or - when empty>
   t is CLOCK_MONOTONIC in milliseconds; local-ip is 0.0.0.0 for the broadcast socket.

@@ -272,6 +272,27 @@ const Key kKeys[] = {
      [](DeviceConfig& d, std::string_view v) { return SetOptionalNumber(v, d.settings.ppp_auth_count); }},
     {"restart_ms", "0..3600000 (milliseconds)",
      [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.settings.restart_ms, 3'600'000); }},
+    {"ports", "1..16",
+     [](DeviceConfig& d, std::string_view v) {
+       return SetNumber(v, d.settings.serial.ports, kMaxSerialPorts) && d.settings.serial.ports > 0;
+     }},
+    {"dio_mode", "0..255", [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.settings.serial.dio_mode); }},
+    {"dio_state", "0..255",
+     [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.settings.serial.dio_state); }},
+    {"report_to", "A.B.C.D:PORT, port 1..65535",
+     [](DeviceConfig& d, std::string_view v) {
+       size_t colon = v.rfind(':');
+       if (colon == std::string_view::npos) return false;
+       auto ip = ParseIpv4(v.substr(0, colon));
+       auto port = ParseNumber(v.substr(colon + 1), 65535);
+       if (!ip || !port || *port == 0) return false;
+       d.report.to = std::pair{*ip, static_cast<uint16_t>(*port)};
+       return true;
+     }},
+    {"report_every", "0..3600000 (milliseconds)",
+     [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.report.every_ms, 3'600'000); }},
+    {"report", "an even number of hex digits, the whole datagram",
+     [](DeviceConfig& d, std::string_view v) { return SetHex(v, d.report.bytes.emplace()); }},
 };
 
 // A locally administered address built from the IPv4 address keeps devices distinct without extra typing.

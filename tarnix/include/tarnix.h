@@ -9,7 +9,11 @@
 #ifndef TARNIX_H
 #define TARNIX_H
 
+#include <stddef.h>
 #include <stdint.h>
+#if defined(_WIN32)
+#include <windows.h> /* SYSTEMTIME */
+#endif
 
 #if defined(_WIN32) && !defined(_WIN64)
 #define DSC_CALL __stdcall
@@ -435,6 +439,232 @@ DSC_EXPORT int32_t DSC_CALL dsc_GetPPPStatus(int32_t session, int32_t port, PPPS
 DSC_EXPORT int32_t DSC_CALL dsc_GetPPPStatistic(int32_t session, int32_t port, PPPSTATISTICINFO *entries);
 /* Up to 32 routes into entries[32]; *count receives how many. */
 DSC_EXPORT int32_t DSC_CALL dsc_GetRouting(int32_t session, int32_t *count, ROUTINGINFO *entries);
+
+/* ---- Serial ports, port operation and DIO --------------------------------
+   Ports are numbered 1 to DSC_MAX_PORTS. A query for port 0 asks for every
+   port: its output array must then hold DSC_MAX_PORTS elements, and receives
+   as many as the device reports (at most 16); a query for one port writes one
+   element. A reply shorter than the entries it announces gives only the
+   entries it holds in full. Commands pass port 0 to 16 to the device as is.
+   Queries check the session, the output pointer and the port (DSC_EINVAL);
+   commands check the session (DSC_EINVAL), the channel (DSC_ENOCHANNEL), then
+   the port and pointers (DSC_EINVAL). Multi-byte values are little-endian as
+   the device sends them; fields named value, setting or block are carried
+   for the caller without interpretation. */
+
+#if defined(__cplusplus)
+#define DSC_LAYOUT(cond) static_assert(cond, #cond)
+#else
+#define DSC_LAYOUT(cond) _Static_assert(cond, #cond)
+#endif
+
+#define DSC_MAX_PORTS 16
+
+/* The line rates a device knows, in bits per second. dsc_SetSerialIOCtl takes
+   the index of a rate in this table, and SERIALIOCTLINFO.rate reports the
+   rate itself. Use as an initialiser:
+   static const uint32_t rates[DSC_SERIAL_RATE_COUNT] = DSC_SERIAL_RATES; */
+#define DSC_SERIAL_RATE_COUNT 18
+#define DSC_SERIAL_RATES                                                          \
+    {                                                                             \
+        50, 75, 110, 134, 150, 300, 600, 1200, 1800, 2400, 4800, 7200, 9600,      \
+            19200, 38400, 57600, 115200, 230400                                   \
+    }
+
+/* SERIALIOCTLINFO.format and the line format of dsc_SetSerialIOCtl. */
+#define DSC_LINE_DATA_MASK 0x03   /* data bits: 0 = 5, 1 = 6, 2 = 7, 3 = 8 */
+#define DSC_LINE_STOP_TWO 0x04    /* two stop bits; clear: one */
+#define DSC_LINE_PARITY_MASK 0x38
+#define DSC_LINE_PARITY_NONE 0x00
+#define DSC_LINE_PARITY_ODD 0x08
+#define DSC_LINE_PARITY_EVEN 0x18
+
+/* dsc_GetSerialIOCtl: one port's line settings, 8 bytes. */
+typedef struct SERIALIOCTLINFO {
+    uint32_t rate;      /* bits per second */
+    uint8_t format;     /* DSC_LINE_* bits */
+    uint8_t option;
+    uint8_t zero6[2];   /* always 0 in what the library returns */
+} SERIALIOCTLINFO;
+DSC_LAYOUT(sizeof(SERIALIOCTLINFO) == 8 && offsetof(SERIALIOCTLINFO, format) == 4 &&
+           offsetof(SERIALIOCTLINFO, zero6) == 6);
+
+/* dsc_GetSerialDataCount: four counters of one port, 16 bytes. */
+typedef struct SERIALDATACOUNTINFO {
+    uint32_t counts[4];
+} SERIALDATACOUNTINFO;
+DSC_LAYOUT(sizeof(SERIALDATACOUNTINFO) == 16);
+
+/* dsc_GetDataPacking, dsc_SetDataPacking: 8 bytes. */
+typedef struct DATAPACKINGINFO {
+    uint8_t settings[3];
+    uint8_t unsent3;    /* not sent by dsc_SetDataPacking */
+    uint32_t value4;
+} DATAPACKINGINFO;
+DSC_LAYOUT(sizeof(DATAPACKINGINFO) == 8 && offsetof(DATAPACKINGINFO, value4) == 4);
+
+/* dsc_GetTCPServerMode, dsc_SetTCPSvrMode: 8 bytes. */
+typedef struct _TCPSVRINFO {
+    uint16_t value0;
+    uint16_t value2;
+    uint8_t setting4;
+    uint8_t unsent5[3]; /* not sent by dsc_SetTCPSvrMode */
+} _TCPSVRINFO;
+DSC_LAYOUT(sizeof(_TCPSVRINFO) == 8 && offsetof(_TCPSVRINFO, setting4) == 4);
+
+/* dsc_GetTCPClientMode, dsc_SetTCPCliMode: one port, 172 bytes. */
+typedef struct TCPCLIENTMODEINFO {
+    char texts[4][40];    /* NUL-terminated, at most 39 characters each */
+    uint16_t values[4];
+    uint8_t setting168;
+    uint8_t unsent169[3]; /* not sent by dsc_SetTCPCliMode */
+} TCPCLIENTMODEINFO;
+DSC_LAYOUT(sizeof(TCPCLIENTMODEINFO) == 172 && offsetof(TCPCLIENTMODEINFO, values) == 160 &&
+           offsetof(TCPCLIENTMODEINFO, setting168) == 168);
+
+/* dsc_GetUDPMode, dsc_SetUDPMode: 52 bytes. */
+typedef struct UDPMODEINFO {
+    uint8_t block[48];
+    uint16_t value48;
+    uint8_t unsent50[2];  /* not sent by dsc_SetUDPMode */
+} UDPMODEINFO;
+DSC_LAYOUT(sizeof(UDPMODEINFO) == 52 && offsetof(UDPMODEINFO, value48) == 48);
+
+/* dsc_GetPortAlert, dsc_SetPortAlert: 4 bytes. */
+typedef struct PORTALERTINFO {
+    uint8_t settings[3];
+    uint8_t unsent3;      /* not sent by dsc_SetPortAlert */
+} PORTALERTINFO;
+DSC_LAYOUT(sizeof(PORTALERTINFO) == 4);
+
+/* Queries. The selector byte goes to the device unchanged (Velmora passes 1). */
+DSC_EXPORT int32_t DSC_CALL dsc_GetSerialIOCtl(int32_t session, int32_t port, int32_t selector, SERIALIOCTLINFO *out);
+DSC_EXPORT int32_t DSC_CALL dsc_GetSerialFIFO(int32_t session, int32_t port, int32_t selector, uint8_t *out);
+/* Interface type 0 is RS232. */
+DSC_EXPORT int32_t DSC_CALL dsc_GetSerialInterface(int32_t session, int32_t port, int32_t selector, uint8_t *out);
+DSC_EXPORT int32_t DSC_CALL dsc_GetSerialLineStatus(int32_t session, int32_t port, uint8_t *out);
+DSC_EXPORT int32_t DSC_CALL dsc_GetSerialDataCount(int32_t session, int32_t port, SERIALDATACOUNTINFO *out);
+/* names: 16 bytes per port; each is NUL-terminated, at most 15 characters. */
+DSC_EXPORT int32_t DSC_CALL dsc_GetSerialPortName(int32_t session, int32_t port, char *names);
+/* The device's signed operation mode byte, sign-extended. */
+DSC_EXPORT int32_t DSC_CALL dsc_GetOpMode(int32_t session, int32_t port, int32_t *out);
+DSC_EXPORT int32_t DSC_CALL dsc_GetDataPacking(int32_t session, int32_t port, DATAPACKINGINFO *out);
+/* The low 16 bits of the device's 32-bit values. */
+DSC_EXPORT int32_t DSC_CALL dsc_GetInactivityTime(int32_t session, int32_t port, uint16_t *out);
+DSC_EXPORT int32_t DSC_CALL dsc_GetTCPAliveTime(int32_t session, int32_t port, uint16_t *out);
+DSC_EXPORT int32_t DSC_CALL dsc_GetDriverMode(int32_t session, int32_t port, uint8_t *out);
+DSC_EXPORT int32_t DSC_CALL dsc_GetTCPServerMode(int32_t session, int32_t port, _TCPSVRINFO *out);
+/* port 1 to 16 only: one record. */
+DSC_EXPORT int32_t DSC_CALL dsc_GetTCPClientMode(int32_t session, int32_t port, TCPCLIENTMODEINFO *out);
+DSC_EXPORT int32_t DSC_CALL dsc_GetUDPMode(int32_t session, int32_t port, UDPMODEINFO *out);
+DSC_EXPORT int32_t DSC_CALL dsc_GetPortAlert(int32_t session, int32_t port, PORTALERTINFO *out);
+
+/* DIO channels first .. end - 1 (numbered from 0) into out[end - first]:
+   element i - first is the channel's bit with its own weight (1 << i) or 0.
+   Refused when first or end is negative or first + end exceeds the channel
+   count of the last dsc_GetMaxDIO (initially 8). */
+DSC_EXPORT int32_t DSC_CALL dsc_GetDIOMode(int32_t session, int32_t first, int32_t end, int32_t *out);
+DSC_EXPORT int32_t DSC_CALL dsc_GetDIOState(int32_t session, int32_t first, int32_t end, int32_t *out);
+/* The DIO channel count of the session's model (4 for model codes 0x41xx,
+   else 8), without an exchange; it becomes the library-wide count the DIO
+   queries check against. */
+DSC_EXPORT int32_t DSC_CALL dsc_GetMaxDIO(int32_t session, int32_t *out);
+
+/* Commands. */
+/* rate_index: position in DSC_SERIAL_RATES. The low byte of each value is sent. */
+DSC_EXPORT int32_t DSC_CALL dsc_SetSerialIOCtl(int32_t session, int32_t port, int32_t rate_index, int32_t format,
+                                               int32_t option);
+DSC_EXPORT int32_t DSC_CALL dsc_SetSerialFIFO(int32_t session, int32_t port, int32_t value);
+DSC_EXPORT int32_t DSC_CALL dsc_SetSerialInterface(int32_t session, int32_t port, int32_t value);
+/* At most the first 15 characters of name are sent. */
+DSC_EXPORT int32_t DSC_CALL dsc_SetSerialPortName(int32_t session, int32_t port, const char *name);
+DSC_EXPORT int32_t DSC_CALL dsc_SetOPMode(int32_t session, int32_t port, int32_t value);
+DSC_EXPORT int32_t DSC_CALL dsc_SetDataPacking(int32_t session, int32_t port, const DATAPACKINGINFO *packing);
+DSC_EXPORT int32_t DSC_CALL dsc_SetInactivityTime(int32_t session, int32_t port, uint32_t value);
+DSC_EXPORT int32_t DSC_CALL dsc_SetTCPAlive(int32_t session, int32_t port, uint32_t value);
+/* The byte at mode. */
+DSC_EXPORT int32_t DSC_CALL dsc_SetDriverMode(int32_t session, int32_t port, const uint8_t *mode);
+DSC_EXPORT int32_t DSC_CALL dsc_SetTCPSvrMode(int32_t session, int32_t port, const _TCPSVRINFO *server);
+/* Each text is sent with at most 39 characters. */
+DSC_EXPORT int32_t DSC_CALL dsc_SetTCPCliMode(int32_t session, int32_t port, const TCPCLIENTMODEINFO *client);
+DSC_EXPORT int32_t DSC_CALL dsc_SetUDPMode(int32_t session, int32_t port, const UDPMODEINFO *udp);
+DSC_EXPORT int32_t DSC_CALL dsc_SetPortAlert(int32_t session, int32_t port, const PORTALERTINFO *alert);
+/* Channels first .. end - 1 take values[i - first] != 0 as set. Refused when
+   values is null, first or end is negative, or first + end exceeds 4. These
+   two do not check for the channel: without one they give DSC_ESOCKET. */
+DSC_EXPORT int32_t DSC_CALL dsc_SetDIOMode(int32_t session, int32_t first, int32_t end, const int32_t *values);
+DSC_EXPORT int32_t DSC_CALL dsc_SetDIOState(int32_t session, int32_t first, int32_t end, const int32_t *values);
+
+/* ---- Time zone index and clock ---------------------------------------- */
+
+/* The Windows clock record; provided here where the platform has none. */
+#if !defined(_WIN32)
+typedef struct SYSTEMTIME {
+    uint16_t wYear;          /* in full, e.g. 2024 */
+    uint16_t wMonth;         /* 1 = January */
+    uint16_t wDayOfWeek;
+    uint16_t wDay;
+    uint16_t wHour;
+    uint16_t wMinute;
+    uint16_t wSecond;
+    uint16_t wMilliseconds;
+} SYSTEMTIME;
+#endif
+DSC_LAYOUT(sizeof(SYSTEMTIME) == 16 && sizeof(TIMEINFO) == 16);
+
+/* Time zone indexes run from 0 to DSC_TIMEZONE_COUNT - 1. */
+#define DSC_TIMEZONE_COUNT 70
+
+/* The device's time zone index (dsc_GetTimeZone without the offset). *index
+   is 0 after any failure. DSC_EINVAL for a null index (nothing written). */
+DSC_EXPORT int32_t DSC_CALL dsc_Get_TimeZone_Index(int32_t session, int32_t *index);
+/* dsc_SetTimeZone with the library's offset for index and index itself.
+   An index outside 0 to 69 is refused with DSC_EINVAL (after the session and
+   channel checks), nothing sent. */
+DSC_EXPORT int32_t DSC_CALL dsc_Set_TimeZone_Index(int32_t session, int32_t index);
+/* The device clock as a SYSTEMTIME (year in full, month from 1). On failure
+   *time is left as it was. */
+DSC_EXPORT int32_t DSC_CALL dsc_GetWinTime(int32_t session, SYSTEMTIME *time);
+/* Converts *time in place to the device's counting (year - 1900, or 0 for
+   1900 and before; month - 1, or 0) and sends it as dsc_SetTime does. The
+   conversion stays, also when the command fails; it is not made when the
+   session has no channel (DSC_ENOCHANNEL). */
+DSC_EXPORT int32_t DSC_CALL dsc_SetWinTime(int32_t session, SYSTEMTIME *time);
+
+/* ---- IP location report listener -------------------------------------- */
+
+/* The fields of an IP location report, 62 bytes, filled by item type. Values
+   are copied byte for byte as they lie in the report; the record is never
+   cleared, so a field whose item is absent keeps its bytes, and a shorter
+   text or value overwrites only its own length. */
+typedef struct IPLOCATIONPOLLINFO {
+    char text[40];      /* item 1: no terminator is added */
+    uint8_t item9[4];   /* item 9 */
+    uint8_t item2[2];   /* item 2 */
+    uint8_t item3[6];   /* item 3: 4 bytes, then 2 bytes */
+    uint8_t item4[4];   /* item 4 */
+    uint8_t item5[4];   /* item 5 */
+    uint8_t item6[2];   /* item 6 */
+} IPLOCATIONPOLLINFO;
+DSC_LAYOUT(sizeof(IPLOCATIONPOLLINFO) == 62 && offsetof(IPLOCATIONPOLLINFO, item9) == 40 &&
+           offsetof(IPLOCATIONPOLLINFO, item2) == 44 && offsetof(IPLOCATIONPOLLINFO, item3) == 46 &&
+           offsetof(IPLOCATIONPOLLINFO, item4) == 52 && offsetof(IPLOCATIONPOLLINFO, item5) == 56 &&
+           offsetof(IPLOCATIONPOLLINFO, item6) == 60);
+
+/* Opens a UDP socket bound to address (IPv4, network order; 0: every local
+   address) and port (host order) and writes it to *socket. DSC_EINVAL for a
+   null socket or a port outside 0 to 65535; DSC_ESOCKET when the socket
+   cannot be created or bound (*socket is then not written). */
+DSC_EXPORT int32_t DSC_CALL dsc_IPLocationStart(int32_t *socket, uint32_t address, int32_t port);
+/* Takes at most one waiting datagram, without waiting, and decodes it into
+   *record. DSC_OK when a report was decoded; DSC_EFAIL when nothing waits or
+   the datagram is no report (shorter than 4 bytes or without the magic
+   "KRVN"; the record is untouched); DSC_ESOCKET on a socket error or for a
+   datagram over 128 bytes (not decoded); DSC_EINVAL for a null record or
+   socket -1. */
+DSC_EXPORT int32_t DSC_CALL dsc_IPLocationPoll(int32_t socket, IPLOCATIONPOLLINFO *record);
+/* Closes the socket. Always DSC_OK. */
+DSC_EXPORT int32_t DSC_CALL dsc_IPLocationEnd(int32_t socket);
 
 #ifdef __cplusplus
 }

@@ -130,14 +130,18 @@ int exchange(Session& s, uint8_t code, const uint8_t* payload, size_t len, uint8
   return channel::frame_exchange(code, s.socket, frame, channel::kHeaderSize + len, reply, cap, s.timing, got);
 }
 
+int run(const Row& row, Session& s, const Args& args) {
+  uint8_t payload[kMaxPayload] = {};
+  row.encode(payload, args);
+  uint8_t reply[kReplyCapacity];
+  size_t got = 0;
+  return exchange(s, row.code, payload, row.payload_len, reply, sizeof reply, &got);
+}
+
 int run(uint8_t code, Session& s, const Args& args) {
   const Row* row = find_row(code);
   if (row == nullptr) return kOk;
-  uint8_t payload[kMaxPayload] = {};
-  row->encode(payload, args);
-  uint8_t reply[kReplyCapacity];
-  size_t got = 0;
-  return exchange(s, code, payload, row->payload_len, reply, sizeof reply, &got);
+  return run(*row, s, args);
 }
 
 }  // namespace tarnix::command

@@ -29,6 +29,8 @@ const Row* find_row(uint8_t code);
 
 // Runs the command `code` on the session's open channel; internal result.
 int run(uint8_t code, Session& s, const Args& args);
+// The same for a row of another family's table (the serial commands).
+int run(const Row& row, Session& s, const Args& args);
 
 // One frame with the given payload over the session's channel, inside the
 // temporary entries; the reply lands in reply[0..cap), its length in *got.

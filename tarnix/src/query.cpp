@@ -272,14 +272,25 @@ const Row* find_row(uint16_t key) {
   return nullptr;
 }
 
-int run(uint16_t key, DSINFO& device, const Args& args, const Timing& timing) {
+namespace {
+
+int run_found(const Row* row, DSINFO& device, const Args& args, const Timing& timing) {
   transport::SocketSet set;
   const uint32_t wildcard[] = {transport::kWildcard};
   if (set.open(wildcard) != kOk) return kSocketError;
   const reach::TemporaryEntries bracket(device);
-  const Row* row = find_row(key);
   if (row == nullptr) return kOk;
   return (row->handler != nullptr ? row->handler : one_exchange)(*row, set, device, args, timing);
+}
+
+}  // namespace
+
+int run(uint16_t key, DSINFO& device, const Args& args, const Timing& timing) {
+  return run_found(find_row(key), device, args, timing);
+}
+
+int run(const Row& row, DSINFO& device, const Args& args, const Timing& timing) {
+  return run_found(&row, device, args, timing);
 }
 
 }  // namespace tarnix::query

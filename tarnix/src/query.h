@@ -18,6 +18,7 @@ struct Args {
   int32_t value = 0;
   void* out = nullptr;
   void* out2 = nullptr;
+  int32_t value2 = 0;  // a second value: the serial selector, the DIO end channel
 };
 
 struct Row;
@@ -45,5 +46,7 @@ const Row* find_row(uint16_t key);
 // Runs one query against the device: wildcard socket set, temporary entries
 // when the direct flag is clear, the row's handler. Returns an internal result.
 int run(uint16_t key, DSINFO& device, const Args& args, const Timing& timing);
+// The same for a row of another family's table (the serial queries).
+int run(const Row& row, DSINFO& device, const Args& args, const Timing& timing);
 
 }  // namespace tarnix::query

@@ -57,7 +57,7 @@ const std::string k45 = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRS";
 INSTANTIATE_TEST_SUITE_P(StatedPayload, ExactReplyTest,
                          testing::Values(ExactCase{"OfARecord", "payload21=414243", Query(21), {0x41, 0x42, 0x43}},
                                          ExactCase{"Empty", "payload26=", Query(26), {}},
-                                         ExactCase{"ForACodeWithoutState", "payload49=0102", Query(49, {1, 0}), {1, 2}},
+                                         ExactCase{"ForACodeWithoutState", "payload51=0102", Query(51, {1, 0}), {1, 2}},
                                          ExactCase{"OverATable",
                                                    "payload29=0100000011223344",
                                                    Query(29, Cat({Be16(100), Le16(0)})),
@@ -200,7 +200,7 @@ INSTANTIATE_TEST_SUITE_P(
         IgnoredCase{"IfConfigWithoutCount", "", Query(38, {1})},
         IgnoredCase{"PageWithoutPageNumber", "", Query(29, Be16(100))},
         IgnoredCase{"IpFilterWithoutIndex", "", Query(81)}, IgnoredCase{"PppWithoutPadding", "", Query(113, {0})},
-        IgnoredCase{"RoutingWithoutPadding", "", Query(115)}, IgnoredCase{"CodeWithoutState", "", Query(49, {1, 0})}),
+        IgnoredCase{"RoutingWithoutPadding", "", Query(115)}, IgnoredCase{"CodeWithoutState", "", Query(51, {1, 0})}),
     [](const auto& info) { return info.param.name; });
 
 // The library reads 100 connections as pages 0, 2, 3 asking for 100, 60 and 20.
@@ -300,6 +300,45 @@ TEST_F(DevsimTest, ClockIsTheHostsShiftedByTheZoneOffset) {
   at.tm_min = clock->minute;
   at.tm_sec = clock->second;
   EXPECT_LE(std::llabs(static_cast<long long>(timegm(&at)) - (static_cast<long long>(time(nullptr)) - 3600)), 2);
+}
+
+TEST_F(DevsimTest, SerialQueriesAnswerPortByPort) {
+  ASSERT_NO_FATAL_FAILURE(StartDevice("ports=3"));
+  // Every port: the port asked, the port count, then rate, format, option, rate index and port number.
+  auto all = Ask(Query(0x31, {0, 1}));
+  ASSERT_TRUE(all);
+  const Bytes entry = {0x80, 0x25, 0, 0, 0x03, 0, 12};
+  EXPECT_EQ(*all, QueryReply(0x31, Cat({{0, 3, 0, 0}, entry, {1}, entry, {2}, entry, {3}})));
+  auto one = Ask(Query(0x37, {2}));
+  ASSERT_TRUE(one);
+  EXPECT_EQ(*one, QueryReply(0x37, Cat({{2, 3, 0, 0}, Text("Port2", 16)})));
+  auto alert = Ask(Query(0x53, Le32(3)));
+  ASSERT_TRUE(alert);
+  EXPECT_EQ(*alert, QueryReply(0x53, {3, 3, 0, 0, 0, 0, 0, 0}));
+  // A port the device does not have, and the TCP client mode of port 0, get no answer.
+  EXPECT_FALSE(Ask(Query(0x31, {4, 1}), 200));
+  EXPECT_FALSE(Ask(Query(0x48, {0}), 200));
+}
+
+TEST_F(DevsimTest, DioMasksKeepToTheModelsChannels) {
+  const struct {
+    const char* model;
+    uint8_t mask;
+  } cases[] = {{"0x4102", 0x0f}, {"0x4512", 0xff}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.model);
+    Start({"--device", "name=d,ip=127.0.0.2,app=0x1a2b3c4d,model=" + std::string(c.model) +
+                           ",mac=02:11:22:33:44:55,dio_state=0xff"});
+    Bytes identity = kOwnEntry;
+    identity[4] = static_cast<uint8_t>(std::stoul(c.model, nullptr, 16));
+    identity[5] = static_cast<uint8_t>(std::stoul(c.model, nullptr, 16) >> 8);
+    ASSERT_TRUE(client_.SendTo("127.0.0.2", kDevicePort, Query(0x63, {1, 0, 8}, identity)));
+    auto reply = client_.Receive(1000);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->bytes.size(), 24u);
+    EXPECT_EQ(reply->bytes.back(), c.mask);
+    devsim_.reset();
+  }
 }
 
 }  // namespace

@@ -391,7 +391,14 @@ INSTANTIATE_TEST_SUITE_P(
                     BadArgsCase{"CmdStatusWithoutStatus", Device("ip=127.0.0.2,cmd_status=0"), 2},
                     BadArgsCase{"CmdStatusTooBig", Device("ip=127.0.0.2,cmd_status=0:256"), 2},
                     BadArgsCase{"CmdBadlenTooBig", Device("ip=127.0.0.2,cmd_badlen=256"), 2},
-                    BadArgsCase{"AddressNotHere", Device("ip=10.9.9.9"), 1}),
+                    BadArgsCase{"AddressNotHere", Device("ip=10.9.9.9"), 1},
+                    BadArgsCase{"NoPorts", Device("ip=127.0.0.2,ports=0"), 2},
+                    BadArgsCase{"TooManyPorts", Device("ip=127.0.0.2,ports=17"), 2},
+                    BadArgsCase{"DioModeTooBig", Device("ip=127.0.0.2,dio_mode=256"), 2},
+                    BadArgsCase{"ReportToWithoutPort", Device("ip=127.0.0.2,report_to=127.0.0.1"), 2},
+                    BadArgsCase{"ReportToPortZero", Device("ip=127.0.0.2,report_to=127.0.0.1:0"), 2},
+                    BadArgsCase{"ReportOddHex", Device("ip=127.0.0.2,report=4b5"), 2},
+                    BadArgsCase{"ReportEveryTooLong", Device("ip=127.0.0.2,report_every=3600001"), 2}),
     [](const testing::TestParamInfo<BadArgsCase>& info) { return info.param.name; });
 
 TEST(DevsimConfig, BadLineIsRejected) {

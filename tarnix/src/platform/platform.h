@@ -84,4 +84,21 @@ int tcp_wait_readable(int fd, uint32_t timeout_ms);
 long tcp_recv(int fd, uint8_t* buf, size_t cap);
 void tcp_close(int fd);
 
+// ---- Listener sockets held by the caller ------------------------------------
+// The IP location listener hands its socket to the caller as a plain handle.
+
+enum class ListenRecv { kOk, kNothing, kTooLarge, kError };
+
+// A UDP socket bound to addr:port (network order address, host order port),
+// without address reuse so that a port in use is refused; -1 on failure, with
+// nothing left open.
+int udp_listen(uint32_t addr, uint16_t port);
+// Without waiting: 1 when a datagram (or an error) waits, 0 when nothing does,
+// -1 when the handle cannot be looked at.
+int udp_readable_now(int fd);
+// Takes one datagram without blocking. A datagram longer than cap is consumed
+// and reported as kTooLarge.
+ListenRecv udp_recv_now(int fd, uint8_t* buf, size_t cap, size_t* len);
+void udp_close(int fd);
+
 }  // namespace tarnix::platform
