@@ -4,6 +4,9 @@
 // target that decodes it. Usage: collect_seeds CORPUS_DIR (needs root or user
 // namespaces, like the tests).
 #include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -40,7 +43,20 @@ Bytes with_prefix(std::initializer_list<uint8_t> prefix, const Bytes& rest) {
 
 // The selector byte that makes the fuzz target ask for the most entries.
 uint8_t widest_value(const fuzz::QueryTarget& t) {
-  return t.shape == fuzz::Shape::kCount ? static_cast<uint8_t>(t.most - 1) : 0;
+  if (t.shape == fuzz::Shape::kCount) return static_cast<uint8_t>(t.most - 1);
+  if (t.shape == fuzz::Shape::kDio) return 8 * 8;  // channels 0 to 7
+  if (t.serial && t.shape == fuzz::Shape::kFixed) return 1;  // a named port
+  return 0;
+}
+
+// One IP location report from the emulator, read off a plain socket.
+Bytes receive_report(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  if (poll(&p, 1, 3000) != 1) return {};
+  Bytes b(2048);
+  const ssize_t n = recv(fd, b.data(), b.size(), 0);
+  b.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return b;
 }
 
 void drive(int32_t s) {
@@ -99,6 +115,34 @@ void drive(int32_t s) {
   dsc_GetPPPStatistic(s, 0, ppp_statistics);
   a = 32;
   dsc_GetRouting(s, &a, routes);
+  static SERIALIOCTLINFO line[16];
+  static uint8_t bytes[16];
+  static SERIALDATACOUNTINFO counts[16];
+  static char names[16 * 16];
+  static int32_t values[16];
+  static DATAPACKINGINFO packing[16];
+  static uint16_t times[16];
+  static _TCPSVRINFO servers[16];
+  static TCPCLIENTMODEINFO client;
+  static UDPMODEINFO udp[16];
+  static PORTALERTINFO alerts[16];
+  dsc_GetSerialIOCtl(s, 0, 1, line);
+  dsc_GetSerialFIFO(s, 0, 1, bytes);
+  dsc_GetSerialInterface(s, 0, 1, bytes);
+  dsc_GetSerialLineStatus(s, 0, bytes);
+  dsc_GetSerialDataCount(s, 0, counts);
+  dsc_GetSerialPortName(s, 0, names);
+  dsc_GetOpMode(s, 0, values);
+  dsc_GetDataPacking(s, 0, packing);
+  dsc_GetInactivityTime(s, 0, times);
+  dsc_GetTCPAliveTime(s, 0, times);
+  dsc_GetDriverMode(s, 0, bytes);
+  dsc_GetTCPServerMode(s, 0, servers);
+  dsc_GetTCPClientMode(s, 1, &client);
+  dsc_GetUDPMode(s, 0, udp);
+  dsc_GetPortAlert(s, 0, alerts);
+  dsc_GetDIOMode(s, 0, 8, values);
+  dsc_GetDIOState(s, 0, 8, values);
 
   if (dsc_Login(s, "pw") != DSC_OK) {
     std::fprintf(stderr, "collect_seeds: login refused\n");
@@ -136,11 +180,21 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "collect_seeds: no private network namespace (run as root)\n");
     return 1;
   }
+  // The reports go to a socket of our own on loopback.
+  const int report_fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(47000);
+  at.sin_addr.s_addr = inet_addr("127.0.0.1");
+  if (report_fd < 0 || bind(report_fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) {
+    std::fprintf(stderr, "collect_seeds: no report socket\n");
+    return 1;
+  }
   std::string error;
   auto devsim = lab::Devsim::Start(
       {"--device",
        "name=seed,ip=127.0.0.2,app=0x80004100,model=0x4512,mac=02:00:5e:00:00:20,pw=pw,interfaces=4,netstat=9,"
-       "routes=5,ipfilter=16,ppp_ports=4,ppp_entries=3"},
+       "routes=5,ipfilter=16,ppp_ports=4,ppp_entries=3,ports=4,report_to=127.0.0.1:47000"},
       "", &error);
   if (!devsim) {
     std::fprintf(stderr, "collect_seeds: %s\n", error.c_str());
@@ -162,6 +216,11 @@ int main(int argc, char** argv) {
   dsc_Detach(s);
 
   size_t kept = 0;
+  if (const Bytes report = receive_report(report_fd); !report.empty()) {
+    keep(corpus / "iplocation_report", report);
+    ++kept;
+  }
+  close(report_fd);
   for (const lab::LogEntry& e : devsim->Log()) {
     if (e.rx || e.bytes.empty()) continue;
     if (e.local_port == 4900) {

@@ -8,20 +8,27 @@
 #include "fuzz_target.h"
 #include "query.h"
 #include "query_targets.h"
+#include "serial.h"
 
 namespace {
 
 // Every row whose reply is decoded must be driven here; a new row without a
 // line in the target table stops the run at once instead of going unfuzzed.
+const tarnix::query::Row* row_of(uint16_t key, bool serial) {
+  return serial ? tarnix::serial::query_row(key) : tarnix::query::find_row(key);
+}
+
 bool table_covers_every_row() {
-  for (unsigned key = 0; key < 256; ++key) {
-    const tarnix::query::Row* row = tarnix::query::find_row(static_cast<uint16_t>(key));
-    if (row == nullptr || row->handler != nullptr) continue;
-    bool listed = false;
-    for (const fuzz::QueryTarget& t : fuzz::kQueryTargets) listed = listed || t.key == key;
-    if (!listed) {
-      std::fprintf(stderr, "query row %u has no fuzz target line\n", key);
-      return false;
+  for (bool serial : {false, true}) {
+    for (unsigned key = 0; key < 256; ++key) {
+      const tarnix::query::Row* row = row_of(static_cast<uint16_t>(key), serial);
+      if (row == nullptr || row->handler != nullptr) continue;
+      bool listed = false;
+      for (const fuzz::QueryTarget& t : fuzz::kQueryTargets) listed = listed || (t.key == key && t.serial == serial);
+      if (!listed) {
+        std::fprintf(stderr, "query row 0x%x has no fuzz target line\n", key);
+        return false;
+      }
     }
   }
   return true;
@@ -36,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!covered) std::abort();
   if (size < 2) return 0;
   const fuzz::QueryTarget& t = fuzz::kQueryTargets[data[0] % fuzz::kQueryTargetCount];
-  const tarnix::query::Row* row = tarnix::query::find_row(t.key);
+  const tarnix::query::Row* row = row_of(t.key, t.serial);
   if (row == nullptr || t.shape == fuzz::Shape::kIgnored) return 0;
 
   tarnix::query::Args args;
@@ -54,6 +61,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       } else {
         out = t.out * entries;
       }
+      break;
+    }
+    case fuzz::Shape::kPort:
+      args.value = data[1] % 17;
+      args.value2 = 1;
+      out = t.out * (args.value == 0 ? 16 : 1);
+      break;
+    case fuzz::Shape::kDio: {
+      const int32_t first = data[1] % 8;
+      args.value = first;
+      args.value2 = first + (data[1] / 8) % (9 - first);
+      out = t.out * static_cast<size_t>(args.value2 - first);
       break;
     }
     default:

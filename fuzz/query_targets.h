@@ -15,6 +15,8 @@ enum class Shape {
   kCount,   // value = 1 + selector % most: out = int32 count, out2 = value entries of `entry` bytes
   kSelect,  // value = selector % 17: one entry for a named index, 16 for 0; out2 (or out) the entries
   kIgnored, // the reply is not read
+  kPort,    // port = selector % 17: out holds 16 elements of `out` bytes for port 0, else one
+  kDio,     // channels first = selector % 8 to end = first + (selector / 8) % (9 - first): int32 each
 };
 
 struct QueryTarget {
@@ -23,6 +25,7 @@ struct QueryTarget {
   size_t out;    // bytes behind out (kFixed), or the entry size (kSelect without out2)
   size_t out2;   // bytes behind out2 (kFixed), or the entry size (kCount, kSelect with out)
   size_t most;   // kCount: the largest count
+  bool serial = false;  // a row of the serial port family's table
 };
 
 inline constexpr QueryTarget kQueryTargets[] = {
@@ -57,6 +60,23 @@ inline constexpr QueryTarget kQueryTargets[] = {
     {113, Shape::kSelect, sizeof(PPPSTATUSINFO), 0, 0},
     {114, Shape::kSelect, sizeof(PPPSTATISTICINFO), 0, 0},
     {115, Shape::kFixed, 4, 32 * sizeof(ROUTINGINFO), 0},
+    {0x31, Shape::kPort, sizeof(SERIALIOCTLINFO), 0, 0, true},
+    {0x32, Shape::kPort, 1, 0, 0, true},
+    {0x34, Shape::kPort, 1, 0, 0, true},
+    {0x35, Shape::kPort, 1, 0, 0, true},
+    {0x36, Shape::kPort, sizeof(SERIALDATACOUNTINFO), 0, 0, true},
+    {0x37, Shape::kPort, 16, 0, 0, true},
+    {0x41, Shape::kPort, 4, 0, 0, true},
+    {0x42, Shape::kPort, sizeof(DATAPACKINGINFO), 0, 0, true},
+    {0x44, Shape::kPort, 2, 0, 0, true},
+    {0x45, Shape::kPort, 2, 0, 0, true},
+    {0x46, Shape::kPort, 1, 0, 0, true},
+    {0x47, Shape::kPort, sizeof(_TCPSVRINFO), 0, 0, true},
+    {0x48, Shape::kFixed, sizeof(TCPCLIENTMODEINFO), 0, 0, true},
+    {0x49, Shape::kPort, sizeof(UDPMODEINFO), 0, 0, true},
+    {0x53, Shape::kPort, sizeof(PORTALERTINFO), 0, 0, true},
+    {0x62, Shape::kDio, 4, 0, 0, true},
+    {0x63, Shape::kDio, 4, 0, 0, true},
 };
 
 inline constexpr size_t kQueryTargetCount = sizeof kQueryTargets / sizeof kQueryTargets[0];

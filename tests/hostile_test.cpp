@@ -88,6 +88,13 @@ std::vector<Call> surface() {
   static const PPPCONFIGINFO ppp = {};
   static const PPPAUTHTABLEINFO auth = {};
   static const unsigned char phy[2] = {0, 0};
+  static const DATAPACKINGINFO packing = {};
+  static const uint8_t driver = 1;
+  static const _TCPSVRINFO server = {};
+  static const TCPCLIENTMODEINFO client = {};
+  static const UDPMODEINFO udp = {};
+  static const PORTALERTINFO port_alert = {};
+  static const int32_t dio[2] = {1, 0};
   return {
       {"GetDSINFO", [](int32_t s) { DSINFO d{}; d.device_ip = inet_addr("127.0.0.2"); return dsc_GetDSINFO(s, &d); }},
       {"Locate", [](int32_t s) { return dsc_Locate(s, 1); }},
@@ -123,7 +130,47 @@ std::vector<Call> surface() {
       {"GetPPPStatus", [](int32_t s) { PPPSTATUSINFO e[16]; return dsc_GetPPPStatus(s, 0, e); }},
       {"GetPPPStatistic", [](int32_t s) { PPPSTATISTICINFO e[1]; return dsc_GetPPPStatistic(s, 2, e); }},
       {"GetRouting", [](int32_t s) { ROUTINGINFO e[32]; int32_t n = 32; return dsc_GetRouting(s, &n, e); }},
+      // Port 0 asks for every port: room for 16 of each.
+      {"GetSerialIOCtl", [](int32_t s) { SERIALIOCTLINFO o[16]; return dsc_GetSerialIOCtl(s, 0, 1, o); }},
+      {"GetSerialIOCtl one", [](int32_t s) { SERIALIOCTLINFO o[1]; return dsc_GetSerialIOCtl(s, 3, 1, o); }},
+      {"GetSerialFIFO", [](int32_t s) { uint8_t o[16]; return dsc_GetSerialFIFO(s, 0, 1, o); }},
+      {"GetSerialInterface", [](int32_t s) { uint8_t o[1]; return dsc_GetSerialInterface(s, 1, 1, o); }},
+      {"GetSerialLineStatus", [](int32_t s) { uint8_t o[16]; return dsc_GetSerialLineStatus(s, 0, o); }},
+      {"GetSerialDataCount", [](int32_t s) { SERIALDATACOUNTINFO o[16]; return dsc_GetSerialDataCount(s, 0, o); }},
+      {"GetSerialPortName", [](int32_t s) { char o[16 * 16]; return dsc_GetSerialPortName(s, 0, o); }},
+      {"GetSerialPortName one", [](int32_t s) { char o[16]; return dsc_GetSerialPortName(s, 2, o); }},
+      {"GetOpMode", [](int32_t s) { int32_t o[16]; return dsc_GetOpMode(s, 0, o); }},
+      {"GetDataPacking", [](int32_t s) { DATAPACKINGINFO o[16]; return dsc_GetDataPacking(s, 0, o); }},
+      {"GetInactivityTime", [](int32_t s) { uint16_t o[16]; return dsc_GetInactivityTime(s, 0, o); }},
+      {"GetTCPAliveTime", [](int32_t s) { uint16_t o[1]; return dsc_GetTCPAliveTime(s, 4, o); }},
+      {"GetDriverMode", [](int32_t s) { uint8_t o[16]; return dsc_GetDriverMode(s, 0, o); }},
+      {"GetTCPServerMode", [](int32_t s) { _TCPSVRINFO o[16]; return dsc_GetTCPServerMode(s, 0, o); }},
+      {"GetTCPClientMode", [](int32_t s) { TCPCLIENTMODEINFO o[1]; return dsc_GetTCPClientMode(s, 1, o); }},
+      {"GetUDPMode", [](int32_t s) { UDPMODEINFO o[16]; return dsc_GetUDPMode(s, 0, o); }},
+      {"GetPortAlert", [](int32_t s) { PORTALERTINFO o[16]; return dsc_GetPortAlert(s, 0, o); }},
+      {"GetMaxDIO", [](int32_t s) { int32_t o; return dsc_GetMaxDIO(s, &o); }},
+      {"GetDIOMode", [](int32_t s) { int32_t o[4]; return dsc_GetDIOMode(s, 0, 4, o); }},
+      {"GetDIOState", [](int32_t s) { int32_t o[2]; return dsc_GetDIOState(s, 1, 3, o); }},
+      {"Get_TimeZone_Index", [](int32_t s) { int32_t o; return dsc_Get_TimeZone_Index(s, &o); }},
+      {"GetWinTime", [](int32_t s) { SYSTEMTIME o; return dsc_GetWinTime(s, &o); }},
       {"Login", [](int32_t s) { return dsc_Login(s, "pw"); }},
+      {"SetSerialIOCtl", [](int32_t s) { return dsc_SetSerialIOCtl(s, 1, 12, 0x03, 0); }},
+      {"SetSerialFIFO", [](int32_t s) { return dsc_SetSerialFIFO(s, 1, 1); }},
+      {"SetSerialInterface", [](int32_t s) { return dsc_SetSerialInterface(s, 0, 0); }},
+      {"SetSerialPortName", [](int32_t s) { return dsc_SetSerialPortName(s, 2, "port-two"); }},
+      {"SetOPMode", [](int32_t s) { return dsc_SetOPMode(s, 1, 2); }},
+      {"SetDataPacking", [](int32_t s) { return dsc_SetDataPacking(s, 1, &packing); }},
+      {"SetInactivityTime", [](int32_t s) { return dsc_SetInactivityTime(s, 1, 60); }},
+      {"SetTCPAlive", [](int32_t s) { return dsc_SetTCPAlive(s, 1, 7); }},
+      {"SetDriverMode", [](int32_t s) { return dsc_SetDriverMode(s, 1, &driver); }},
+      {"SetTCPSvrMode", [](int32_t s) { return dsc_SetTCPSvrMode(s, 1, &server); }},
+      {"SetTCPCliMode", [](int32_t s) { return dsc_SetTCPCliMode(s, 1, &client); }},
+      {"SetUDPMode", [](int32_t s) { return dsc_SetUDPMode(s, 1, &udp); }},
+      {"SetPortAlert", [](int32_t s) { return dsc_SetPortAlert(s, 1, &port_alert); }},
+      {"SetDIOMode", [](int32_t s) { return dsc_SetDIOMode(s, 0, 2, dio); }},
+      {"SetDIOState", [](int32_t s) { return dsc_SetDIOState(s, 1, 3, dio); }},
+      {"Set_TimeZone_Index", [](int32_t s) { return dsc_Set_TimeZone_Index(s, 17); }},
+      {"SetWinTime", [](int32_t s) { SYSTEMTIME t = {2026, 12, 5, 11, 12, 0, 0, 0}; return dsc_SetWinTime(s, &t); }},
       {"SetName", [](int32_t s) { return dsc_SetName(s, "hostile"); }},
       {"SetWatchdog", [](int32_t s) { return dsc_SetWatchdog(s, 1); }},
       {"SetDebug", [](int32_t s) { return dsc_SetDebug(s, 0); }},

@@ -151,11 +151,15 @@ constexpr bool queries_fit() {
 }
 static_assert(queries_fit(), "every request and reply fits the query handler's buffers");
 
-const Row* query_row(uint16_t key) {
+}  // namespace
+
+const query::Row* query_row(uint16_t key) {
   for (const Row& r : kQueries)
     if (r.key == key) return &r;
   return nullptr;
 }
+
+namespace {
 
 // ---- Command payloads (frame bytes from 4), into a zero-filled buffer ----------
 

@@ -5,6 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace tarnix::query {
+struct Row;
+}
+
 namespace tarnix::serial {
 
 constexpr size_t kMaxPorts = 16;
@@ -22,6 +26,9 @@ struct PortLayout {
 // not 0, else the count in reply byte 21, at most 16. Only entries the reply
 // holds in full are written. Returns how many were.
 size_t decode_portwise(const PortLayout& layout, uint8_t port, const uint8_t* data, size_t len, void* out);
+
+// The family's query row of that key, or null; for the fuzz target.
+const query::Row* query_row(uint16_t key);
 
 // The layouts of the queries, for tests that drive the decoder directly.
 extern const PortLayout kLineSettings;
