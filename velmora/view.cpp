@@ -1,0 +1,78 @@
+#include "view.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QMouseEvent>
+
+#include <memory>
+#include <new>
+
+#include "dialogs.h"
+#include "mainframe.h"
+#include "prompts.h"
+#include "resource.h"
+
+using namespace velmora;
+
+CPelgrinView::CPelgrinView(QWidget* parent) : QTreeWidget(parent) {
+  setRootIsDecorated(false);
+  setItemsExpandable(false);
+  setUniformRowHeights(true);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setAllColumnsShowFocus(true);
+  setFrameShape(QFrame::StyledPanel);
+}
+
+CPelgrinView::~CPelgrinView() { ClearList(); }
+
+void CPelgrinView::OnInitialUpdate() {
+  SetSelected(false, 0);
+  setColumnCount(kColumnCount);
+  QStringList titles;
+  for (const Column& c : kColumns) titles << c.title;
+  setHeaderLabels(titles);
+  header()->setDefaultAlignment(Qt::AlignCenter);
+  header()->setStretchLastSection(false);
+  for (int i = 0; i < kColumnCount; ++i) setColumnWidth(i, kColumns[i].width);
+}
+
+void CPelgrinView::SetSelected(bool selected, int entry) {
+  m_bSelected = selected;
+  m_nSelectedEntry = entry;
+  emit selectionFlagChanged(selected);
+}
+
+void CPelgrinView::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) {
+    QTreeWidgetItem* hit = itemAt(event->position().toPoint());
+    if (hit != nullptr) {
+      SetSelected(true, hit->data(0, kEntryRole).toInt());
+    } else {
+      SetSelected(false, 0);
+      clearSelection();
+    }
+  }
+  QTreeWidget::mousePressEvent(event);
+}
+
+void CPelgrinView::OnUpdateDeviceCommand(QAction* action) const { action->setEnabled(m_bSelected); }
+
+void CPelgrinView::PostCommand(int command) {
+  QMetaObject::invokeMethod(
+      this,
+      [this, command] {
+        if (auto* frame = qobject_cast<CMainFrame*>(window())) frame->OnCommand(command);
+      },
+      Qt::QueuedConnection);
+}
+
+void CPelgrinView::ClearList() {
+  SetSelected(false, 0);
+  clear();
+  for (DEVICEENTRY& e : m_table) {
+    // Without this the library's 256 sessions run out after a few hundred devices found.
+    if (HoldsSession(e)) dsc_Detach(e.session);
+    ReleaseEntry(e);
+  }
+}
