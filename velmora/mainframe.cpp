@@ -67,6 +67,12 @@ void CMainFrame::Dispatch(int command) {
   }
   running_ = true;
   switch (command) {
+    case kCmdBroadcastSearch:
+      view_->OnBroadcastSearch();
+      break;
+    case kCmdSearchByIP:
+      view_->OnSearchByIP();
+      break;
     case kCmdAppExit:
       close();
       break;

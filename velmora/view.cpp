@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QtEndian>
 
 #include <memory>
 #include <new>
@@ -11,6 +12,8 @@
 #include "mainframe.h"
 #include "prompts.h"
 #include "resource.h"
+#include "search.h"
+#include "searchipdlg.h"
 
 using namespace velmora;
 
@@ -75,4 +78,43 @@ void CPelgrinView::ClearList() {
     if (HoldsSession(e)) dsc_Detach(e.session);
     ReleaseEntry(e);
   }
+}
+
+void CPelgrinView::OnBroadcastSearch() {
+  ClearList();
+  std::unique_ptr<CWaitDlg> wait(new (std::nothrow) CWaitDlg(this));
+  if (wait == nullptr) {
+    UserPrompts().Message(this, kErrorCreatingDialog);
+  } else {
+    wait->Open(kBroadcastSearching);
+  }
+  std::unique_ptr<CSearchTask> task(new (std::nothrow) CSearchTask(this));
+  const int found = task != nullptr ? task->Search(CSearchTask::kBroadcast, m_table, 0) : 0;
+  wait.reset();
+  task.reset();
+  int row = 0;
+  for (int i = 0; i < found; ++i) {
+    if (FillRow(*this, row, m_table[i], i)) ++row;
+  }
+}
+
+void CPelgrinView::OnSearchByIP() {
+  ClearList();
+  uint32_t address = 0;
+  {
+    std::unique_ptr<CSearchIPDlg> dialog(new (std::nothrow) CSearchIPDlg(this));
+    if (dialog == nullptr || UserPrompts().RunModal(*dialog) != QDialog::Accepted) return;
+    address = qToBigEndian(dialog->m_dwIPAddress);
+  }
+  std::unique_ptr<CWaitDlg> wait(new (std::nothrow) CWaitDlg(this));
+  if (wait == nullptr) {
+    UserPrompts().Message(this, kErrorCreatingDialog);
+  } else {
+    wait->Open(kSearchingByIP);
+  }
+  std::unique_ptr<CSearchTask> task(new (std::nothrow) CSearchTask(this));
+  const int found = task != nullptr ? task->Search(CSearchTask::kByAddress, m_table, address) : 0;
+  wait.reset();
+  task.reset();
+  if (found >= 1) FillRow(*this, 0, m_table[0], 0);
 }

@@ -17,6 +17,9 @@ class CPelgrinView : public QTreeWidget {
 
   void OnInitialUpdate();
 
+  // Command handlers.
+  void OnBroadcastSearch();
+  void OnSearchByIP();
   // Enables a device command while a row is selected.
   void OnUpdateDeviceCommand(QAction* action) const;
 
