@@ -264,6 +264,10 @@ const Key kKeys[] = {
      [](DeviceConfig& d, std::string_view v) { return SetOptionalNumber(v, d.settings.ppp_auth_count); }},
     {"restart_ms", "0..3600000 (milliseconds)",
      [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.settings.restart_ms, 3'600'000); }},
+    {"mute", "1..127",
+     [](DeviceConfig& d, std::string_view v) {
+       return SetOptionalNumber(v, d.faults.mute) && *d.faults.mute >= 1 && *d.faults.mute <= 127;
+     }},
 };
 
 // A locally administered address built from the IPv4 address keeps devices distinct without extra typing.

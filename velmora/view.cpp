@@ -27,7 +27,8 @@ CPelgrinView::CPelgrinView(QWidget* parent) : QTreeWidget(parent) {
   setFrameShape(QFrame::StyledPanel);
 }
 
-CPelgrinView::~CPelgrinView() { ClearList(); }
+// No signal from here: the main window that listens is already half destroyed.
+CPelgrinView::~CPelgrinView() { ReleaseTable(); }
 
 void CPelgrinView::OnInitialUpdate() {
   SetSelected(false, 0);
@@ -73,6 +74,10 @@ void CPelgrinView::PostCommand(int command) {
 void CPelgrinView::ClearList() {
   SetSelected(false, 0);
   clear();
+  ReleaseTable();
+}
+
+void CPelgrinView::ReleaseTable() {
   for (DEVICEENTRY& e : m_table) {
     // Without this the library's 256 sessions run out after a few hundred devices found.
     if (HoldsSession(e)) dsc_Detach(e.session);

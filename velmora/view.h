@@ -43,6 +43,8 @@ class CPelgrinView : public QTreeWidget {
 
  private:
   void SetSelected(bool selected, int entry);
+  // Releases every entry, detaching the sessions they hold.
+  void ReleaseTable();
 
   DEVICEENTRY m_table[velmora::kTableSize] = {};
   int m_nSelectedEntry = 0;
