@@ -66,8 +66,9 @@ void CWaitDlg::Open(const QString& caption) {
   while (windowHandle() != nullptr && !windowHandle()->isExposed() && waited.elapsed() < 500) {
     QApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
   }
-  QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   repaint();
+  // Hands the painted window to the window system before the program blocks.
+  QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 CPasswordDlg::CPasswordDlg(QWidget* parent) : QDialog(parent), edit_(new QLineEdit) {
