@@ -116,6 +116,23 @@ TEST_F(SearchByIP, ModelKeptWithoutARow) {
   EXPECT_STREQ(view().Table()[0].name, "kept");
 }
 
+// A command posted while another runs (the waiting window lets window-system events through) waits for it.
+TEST_F(SearchByIP, CommandPostedDuringASearchRunsAfterIt) {
+  ASSERT_NO_FATAL_FAILURE(Start(kUnit));
+  prompts_.scripts.push_back([this](QDialog& d) {
+    view().PostCommand(kCmdAppAbout);
+    SearchAt(kUnitAddress)(d);
+  });
+  int rows_when_about_ran = -1;
+  prompts_.scripts.push_back([this, &rows_when_about_ran](QDialog& d) {
+    rows_when_about_ran = rows();
+    ScriptedPrompts::Click(d, 1);
+  });
+  frame_->OnCommand(kCmdSearchByIP);
+  QTRY_COMPARE(prompts_.dialogs_run, 2);
+  EXPECT_EQ(rows_when_about_ran, 1);
+}
+
 TEST_F(SearchByIP, CancellingTheDialogEmptiesAFullList) {
   ASSERT_NO_FATAL_FAILURE(Start(kUnit));
   SearchFor(kUnitAddress);
@@ -220,6 +237,29 @@ TEST_F(BroadcastSearch, ListsTheLabsDevicesAndKeeps4513WithoutARow) {
     EXPECT_TRUE(DeviceCommandsEnabled());
     EXPECT_EQ(QString(view().SelectedEntry().name), cell(r, 0));
   }
+}
+
+TEST_F(BroadcastSearch, OneDeviceFailingGetNameEmptiesTheWholeList) {
+  ASSERT_NO_FATAL_FAILURE(Device("dev1", "name=north,ip=10.77.0.2,app=0x80004012,model=0x4512"));
+  ASSERT_NO_FATAL_FAILURE(Device("dev2", "name=mute,ip=10.77.0.3,app=0x80004012,model=0x4512,mute=16"));
+  ASSERT_NO_FATAL_FAILURE(Device("outside", "name=far,ip=192.168.77.2,app=0x80004012,model=0x4512"));
+  Broadcast();
+  EXPECT_EQ(prompts_.messages, QStringList{"dsc_GetName() fail, error code: -2."});
+  EXPECT_EQ(rows(), 0);
+}
+
+// 0.0.0.0 makes the library search by broadcast; the directed search still lists only the first device.
+TEST_F(BroadcastSearch, SearchByIPForAddressZeroListsOneDevice) {
+  ASSERT_NO_FATAL_FAILURE(Device("dev1", "name=north,ip=10.77.0.2,app=0x80004012,model=0x4512"));
+  ASSERT_NO_FATAL_FAILURE(Device("outside", "name=far,ip=192.168.77.2,app=0x80004012,model=0x4512"));
+  prompts_.scripts.push_back(SearchAt(0));
+  {
+    lab::Lab::InWorkstation inside(*lab_);
+    frame_->OnCommand(kCmdSearchByIP);
+  }
+  EXPECT_TRUE(prompts_.messages.isEmpty()) << prompts_.messages.join("|").toStdString();
+  EXPECT_EQ(rows(), 1);
+  EXPECT_TRUE(HoldsSession(view().Table()[1]));
 }
 
 TEST_F(BroadcastSearch, NothingAnswering) {
