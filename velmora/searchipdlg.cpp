@@ -12,6 +12,8 @@
 #include <QSettings>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "dialogs.h"
 #include "profile.h"
 #include "resource.h"
@@ -45,7 +47,8 @@ CIPAddressCtrl::CIPAddressCtrl(QWidget* parent) : QWidget(parent) {
 
 uint32_t CIPAddressCtrl::GetAddress() const {
   uint32_t address = 0;
-  for (const QLineEdit* field : fields_) address = (address << 8) | (field->text().toUInt() & 0xff);
+  // The validator still lets "300" through while it is typed; such a field counts as 255.
+  for (const QLineEdit* field : fields_) address = (address << 8) | std::min(field->text().toUInt(), 255u);
   return address;
 }
 

@@ -276,4 +276,19 @@ TEST_F(VelmoraTest, SelectingARememberedAddressPutsItInTheFieldAndRemoveDeletesI
   EXPECT_EQ(list->item(0)->text(), "10.0.0.7");
 }
 
+TEST(IPAddressField, ReadsFourFieldsHighestFirstEmptyAsZeroAndCapsAt255) {
+  CIPAddressCtrl field;
+  field.SetAddress(Host(10, 77, 0, 2));
+  EXPECT_EQ(field.GetAddress(), Host(10, 77, 0, 2));
+  const struct {
+    const char* texts[4];
+    uint32_t address;
+  } cases[] = {{{"", "1", "", "9"}, Host(0, 1, 0, 9)}, {{"192", "168", "300", "1"}, Host(192, 168, 255, 1)}};
+  for (const auto& c : cases) {
+    for (int i = 0; i < 4; ++i) field.findChild<QLineEdit*>(QString("field%1").arg(i))->setText(c.texts[i]);
+    EXPECT_EQ(field.GetAddress(), c.address);
+  }
+  EXPECT_EQ(AddressListText(Host(192, 168, 5, 9)), "192.168.5.9");
+}
+
 }  // namespace
