@@ -40,6 +40,7 @@ struct Faults {
   std::optional<uint8_t> cmd_wrongcode;
   std::optional<uint8_t> cmd_badlen;
   bool cmd_split = false;
+  std::optional<uint8_t> mute;  // a datagram command code never answered
 };
 
 // What a device reports about itself; the defaults make a plain device answer every query plausibly.

@@ -99,6 +99,7 @@ Fault keys, to exercise the error paths of a client (they shape every reply, sea
   cmd_wrongcode=CODE  answer channel command CODE with byte 0 = CODE+1 (mod 256)
   cmd_badlen=CODE  answer channel command CODE with a length field one above its payload's size
   cmd_split=1      send every channel reply in two TCP segments, the second 50 ms after the first
+  mute=CODE        never answer datagram command CODE (1..127; 1 is the search), answer the rest
 
 Protocol:
   Every datagram starts with an 8-byte header: byte 0 command code, byte 1 status, bytes 2-3 total

@@ -293,6 +293,10 @@ const Key kKeys[] = {
      [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.report.every_ms, 3'600'000); }},
     {"report", "an even number of hex digits, the whole datagram",
      [](DeviceConfig& d, std::string_view v) { return SetHex(v, d.report.bytes.emplace()); }},
+    {"mute", "1..127",
+     [](DeviceConfig& d, std::string_view v) {
+       return SetOptionalNumber(v, d.faults.mute) && *d.faults.mute >= 1 && *d.faults.mute <= 127;
+     }},
 };
 
 // A locally administered address built from the IPv4 address keeps devices distinct without extra typing.

@@ -33,6 +33,7 @@ std::optional<std::vector<uint8_t>> Responder::Respond(std::span<const uint8_t> 
   uint64_t seen = ++well_formed_seen_[header->code];
   const Faults& faults = device_.faults;
   if (faults.silent || (faults.answer_nth != 0 && seen != faults.answer_nth)) return std::nullopt;
+  if (faults.mute && *faults.mute == header->code) return std::nullopt;
 
   Reply reply = command->answer ? command->answer(device_, state_, request) : std::vector<uint8_t>{};
   if (!reply) return std::nullopt;

@@ -200,7 +200,8 @@ INSTANTIATE_TEST_SUITE_P(
         IgnoredCase{"IfConfigWithoutCount", "", Query(38, {1})},
         IgnoredCase{"PageWithoutPageNumber", "", Query(29, Be16(100))},
         IgnoredCase{"IpFilterWithoutIndex", "", Query(81)}, IgnoredCase{"PppWithoutPadding", "", Query(113, {0})},
-        IgnoredCase{"RoutingWithoutPadding", "", Query(115)}, IgnoredCase{"CodeWithoutState", "", Query(51, {1, 0})}),
+        IgnoredCase{"RoutingWithoutPadding", "", Query(115)}, IgnoredCase{"CodeWithoutState", "", Query(51, {1, 0})},
+        IgnoredCase{"MutedCode", "mute=21", Query(21)}),
     [](const auto& info) { return info.param.name; });
 
 // The library reads 100 connections as pages 0, 2, 3 asking for 100, 60 and 20.

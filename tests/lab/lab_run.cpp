@@ -19,13 +19,20 @@ struct DemoDevice {
   const char* keys;
 };
 
-// Two devices on the workstation's subnet, one outside it, all listening for
-// broadcasts as real devices do.
+// Two devices on the workstation's subnet (one of model 0x4513), one outside it, all listening for broadcasts
+// as real devices do. Each reports the MAC of its interface, as a real device does: the library reaches devices
+// found by broadcast through a neighbour entry with that MAC.
 constexpr DemoDevice kDevices[] = {
-    {"dev1", "name=port-a,ip=10.77.0.2,app=0x80004012,model=0x4512,mac=02:00:5e:10:00:02,bcast=1"},
-    {"dev2", "name=port-b,ip=10.77.0.3,app=0x80004013,model=0x4513,mac=02:00:5e:10:00:03,bcast=1"},
-    {"outside", "name=far,ip=192.168.77.2,app=0x80004012,model=0x4512,mac=02:00:5e:10:00:04,bcast=1"},
+    {"dev1", "name=port-a,ip=10.77.0.2,app=0x80004012,model=0x4512,devname=Hall-7,apname=serial-bridge,bcast=1"},
+    {"dev2", "name=port-b,ip=10.77.0.3,app=0x80004013,model=0x4513,devname=kept-4513,bcast=1"},
+    {"outside", "name=far,ip=192.168.77.2,app=0x80004012,model=0x4512,devname=far-side,bcast=1"},
 };
+
+std::string InterfaceMac(const lab::Lab& lab, const std::string& host) {
+  std::string mac = lab.Run(host, "cat /sys/class/net/eth0/address");
+  while (!mac.empty() && (mac.back() == '\n' || mac.back() == ' ')) mac.pop_back();
+  return mac;
+}
 
 }  // namespace
 
@@ -50,11 +57,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   for (const DemoDevice& d : kDevices) {
-    if (lab->StartDevsim(d.host, {"--device", d.keys}, &why) == nullptr) {
+    const std::string keys = std::string(d.keys) + ",mac=" + InterfaceMac(*lab, d.host);
+    if (lab->StartDevsim(d.host, {"--device", keys}, &why) == nullptr) {
       std::fprintf(stderr, "tarnix-lab: emulator on %s: %s\n", d.host, why.c_str());
       return 1;
     }
-    std::printf("lab: device %s\n", d.keys);
+    std::printf("lab: device %s\n", keys.c_str());
   }
   std::printf("lab: workstation 10.77.0.1/24 in namespace %s\n", lab->Netns("ws").c_str());
   std::fflush(stdout);
