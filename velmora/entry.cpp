@@ -8,7 +8,7 @@
 
 void ReleaseEntry(DEVICEENTRY& entry) {
   delete entry.ifconfig;
-  delete[] entry.serial;
+  delete entry.serial;
   delete entry.kernel;
   delete entry.apinfo;
   entry.ifconfig = nullptr;

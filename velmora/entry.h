@@ -13,9 +13,6 @@ class QTreeWidget;
 
 namespace velmora {
 
-// Size of the port-1 line settings buffer (rate u32, line format, option, two zero bytes) that
-// dsc_GetSerialIOCtl fills.
-inline constexpr size_t kSerialSettingsSize = 8;
 // dsc_GetName writes 39 bytes; one more keeps the text terminated.
 inline constexpr size_t kNameSize = 40;
 inline constexpr size_t kNewPasswordSize = 17;
@@ -33,7 +30,7 @@ struct DEVICEENTRY {
   int32_t session;
   IFCONFIGINFO* ifconfig;    // owned
   int32_t ip_mode;
-  uint8_t* serial;           // owned, velmora::kSerialSettingsSize bytes: port 1's SERIALIOCTLINFO
+  SERIALIOCTLINFO* serial;   // owned: port 1's line settings
   int32_t rate_index;
   uint8_t interface_type;    // of port 1
   char name[velmora::kNameSize];

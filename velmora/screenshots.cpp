@@ -60,7 +60,7 @@ void Fill(CPelgrinView& view) {
     e.session = -1;
     e.ifconfig = new IFCONFIGINFO();
     std::memcpy(&e.ifconfig->ip, s.ip, 4);
-    e.serial = new uint8_t[velmora::kSerialSettingsSize]();
+    e.serial = new SERIALIOCTLINFO();
     std::snprintf(e.name, sizeof e.name, "%s", s.name);
     e.env_mode = s.env;
     e.kernel = new KERNELINFO();

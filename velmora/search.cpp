@@ -30,12 +30,19 @@ int32_t DSC_CALL SearchCallback(DSINFO* info) {
   return g_staged_count >= kTableSize ? 0 : 1;
 }
 
-// dsc_GetSerialIOCtl(port 1, selector 1) and dsc_GetSerialInterface(port 1, selector 1) belong here, in this order,
-// each reported as "<name>() fail, error code: %d." when it does not return 1. Until the library offers them the
-// buffer is allocated zeroed and the interface type stays 0 ("RS232").
-bool ReadPortSettings(QWidget*, DEVICEENTRY& entry) {
-  entry.serial = new uint8_t[velmora::kSerialSettingsSize]();
-  entry.interface_type = 0;
+// Steps 4 and 5: port 1's line settings into a new buffer, then its interface type.
+bool ReadPortSettings(QWidget* parent, DEVICEENTRY& entry) {
+  entry.serial = new SERIALIOCTLINFO();
+  int32_t r = dsc_GetSerialIOCtl(entry.session, 1, 1, entry.serial);
+  if (r != DSC_OK) {
+    ReportFailure(parent, "dsc_GetSerialIOCtl", r);
+    return false;
+  }
+  r = dsc_GetSerialInterface(entry.session, 1, 1, &entry.interface_type);
+  if (r != DSC_OK) {
+    ReportFailure(parent, "dsc_GetSerialInterface", r);
+    return false;
+  }
   return true;
 }
 

@@ -78,11 +78,33 @@ TEST_F(SearchByIP, RepeatedSearchesReuseTheirSession) {
   }
 }
 
-TEST_F(SearchByIP, DeviceFailingGetNameGivesOneMessageAndAnEmptyList) {
-  ASSERT_NO_FATAL_FAILURE(Start(std::string(kUnit) + ",mute=16"));
+TEST_F(SearchByIP, DeviceFailingAStepGivesOneMessageAndAnEmptyList) {
+  const struct {
+    const char* mute;
+    const char* message;
+  } cases[] = {
+      {",mute=16", "dsc_GetName() fail, error code: -2."},
+      {",mute=49", "dsc_GetSerialIOCtl() fail, error code: -2."},     // port 1's line settings
+      {",mute=52", "dsc_GetSerialInterface() fail, error code: -2."},  // and its interface type
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mute);
+    prompts_.messages.clear();
+    devsim_.reset();
+    ASSERT_NO_FATAL_FAILURE(Start(std::string(kUnit) + c.mute));
+    SearchFor(kUnitAddress);
+    EXPECT_EQ(prompts_.messages, QStringList{c.message});
+    EXPECT_EQ(rows(), 0);
+  }
+}
+
+TEST_F(SearchByIP, ReadsPortOnesLineSettingsAndInterface) {
+  ASSERT_NO_FATAL_FAILURE(Start(std::string(kUnit) + ",ports=2"));
   SearchFor(kUnitAddress);
-  EXPECT_EQ(prompts_.messages, QStringList{"dsc_GetName() fail, error code: -2."});
-  EXPECT_EQ(rows(), 0);
+  ASSERT_EQ(rows(), 1);
+  const DEVICEENTRY& e = view().Table()[0];
+  ASSERT_NE(e.serial, nullptr);
+  EXPECT_NE(e.serial->rate, 0u) << "the emulator's port 1 runs at a table rate";
 }
 
 TEST_F(SearchByIP, FailuresOfTheSearchItself) {

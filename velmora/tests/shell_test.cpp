@@ -195,7 +195,7 @@ TEST(ReleaseEntryTest, AnAllZeroEntryMayBeReleased) {
   DEVICEENTRY entry{};
   ReleaseEntry(entry);
   entry.ifconfig = new IFCONFIGINFO();
-  entry.serial = new uint8_t[kSerialSettingsSize]();
+  entry.serial = new SERIALIOCTLINFO();
   entry.kernel = new KERNELINFO();
   entry.apinfo = new APINFO();
   ReleaseEntry(entry);
