@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "records.h"
+#include "transfer.h"
 
 namespace devsim {
 namespace {
@@ -353,7 +354,7 @@ const ChannelCommand kChannelCommands[] = {
     {26, false, "time", SetTime},
     {27, false, "time server", SetText<&Settings::timeserver>},
     {28, false, "time zone", SetTimeZone},
-    {29, false, "erase a configuration bank", Accept},
+    {29, false, "erase a configuration bank", EraseBank},
     {33, false, "IP address", SetAddress<Store<&Settings::address>>},
     {34, false, "netmask", SetAddress<StoreMask>},
     {35, false, "gateway", SetAddress<Store<&Settings::gateway>>},
@@ -374,6 +375,16 @@ const ChannelCommand kChannelCommands[] = {
     {114, false, "read PPP configuration", GetPppConfig},
     {115, false, "PPP authentication table", SetPppAuthTable},
     {116, false, "read PPP authentication table", GetPppAuthTable},
+    // Transfers.
+    {5, false, "kernel image", StartUpload<5>},
+    {6, false, "file image", StartUpload<6>},
+    {8, false, "application image", StartUpload<8>},
+    {11, false, "configuration upload", StartUpload<11>},
+    {30, false, "configuration upload, no erase", StartUpload<30>},
+    {12, false, "configuration download", SendConfig},
+    {13, false, "log download", SendLog},
+    {20, false, "bank write", StartBankWrite},
+    {21, false, "bank read", ReadBank},
 };
 
 }  // namespace
@@ -385,7 +396,7 @@ const ChannelCommand* FindChannelCommand(uint8_t code) {
   return nullptr;
 }
 
-std::vector<uint8_t> AnswerFrame(Responder& device, ChannelState& state, std::span<const uint8_t> request) {
+ChannelReply AnswerFrame(Responder& device, ChannelState& state, std::span<const uint8_t> request) {
   auto header = DecodeFrameHeader(request);
   uint8_t code = header ? header->code : 0;
   Bytes payload = request.subspan(std::min(request.size(), kFrameHeaderSize));
@@ -405,12 +416,19 @@ std::vector<uint8_t> AnswerFrame(Responder& device, ChannelState& state, std::sp
                  d.name.c_str(), code);
   }
 
-  const Faults& f = d.faults;
-  FrameHeader out{.code = code, .second = answer.status, .length = static_cast<uint16_t>(answer.payload.size())};
+  if (answer.no_reply) return {};
+  std::vector<uint8_t> frame = ShapeReply(d.faults, code, answer.status, answer.payload);
+  // A start frame that ends up refused is followed by no data.
+  if (state.incoming && !TransferAccepted(code, frame[kFrameSecondOffset])) state.incoming.reset();
+  return {std::move(frame), std::move(answer.raw)};
+}
+
+std::vector<uint8_t> ShapeReply(const Faults& f, uint8_t code, uint8_t status, std::span<const uint8_t> payload) {
+  FrameHeader out{.code = code, .second = status, .length = static_cast<uint16_t>(payload.size())};
   if (f.cmd_status && f.cmd_status->first == code) out.second = f.cmd_status->second;
   if (f.cmd_wrongcode == code) out.code = static_cast<uint8_t>(code + 1);
   if (f.cmd_badlen == code) out.length = static_cast<uint16_t>(out.length + 1);
-  return EncodeFrame(out, answer.payload);
+  return EncodeFrame(out, payload);
 }
 
 }  // namespace devsim

@@ -264,6 +264,18 @@ const Key kKeys[] = {
      [](DeviceConfig& d, std::string_view v) { return SetOptionalNumber(v, d.settings.ppp_auth_count); }},
     {"restart_ms", "0..3600000 (milliseconds)",
      [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.settings.restart_ms, 3'600'000); }},
+    // Transfers.
+    {"config_size", "0..1048576", [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.settings.config_size, 1 << 20); }},
+    {"log_size", "0..1048576", [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.settings.log_size, 1 << 20); }},
+    {"upload_status", "0..255", [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.faults.upload_status); }},
+    {"upload_noreply", "0 or 1", [](DeviceConfig& d, std::string_view v) { return SetFlag(v, d.faults.upload_noreply); }},
+    {"upload_badlen", "0 or 1", [](DeviceConfig& d, std::string_view v) { return SetFlag(v, d.faults.upload_badlen); }},
+    {"upload_store_ms", "0..3600000 (milliseconds)",
+     [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.faults.upload_store_ms, 3'600'000); }},
+    {"upload_stall_ms", "0..3600000 (milliseconds)",
+     [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.faults.upload_stall_ms, 3'600'000); }},
+    {"data_cut", "0..0xffffffff", [](DeviceConfig& d, std::string_view v) { return SetOptionalNumber(v, d.faults.data_cut); }},
+    {"bank_extra", "0..65536", [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.faults.bank_extra, 65536); }},
 };
 
 // A locally administered address built from the IPv4 address keeps devices distinct without extra typing.
