@@ -136,7 +136,19 @@ void Emulator::ReadConnection(uint64_t id) {
       Close(id, true);
       return;
     }
-    c.reader.Append(std::span<const uint8_t>(buffer_.data(), static_cast<size_t>(n)));
+    std::span<const uint8_t> got(buffer_.data(), static_cast<size_t>(n));
+    // Raw upload data go straight to the transfer, without a detour through the frame buffer.
+    if (c.state.incoming && c.reader.pending().empty()) {
+      const Incoming& in = *c.state.incoming;
+      size_t raw = static_cast<size_t>(std::min<uint64_t>(got.size(), in.size - in.received));
+      if (raw > 0) {
+        const DeviceConfig& d = devices_[c.device].responder.device();
+        log_.RecordEvent(d.name, true, c.peer_ip, c.peer_port, d.ip, kChannelPort, TrafficLog::kUploadDataMarker, raw);
+        AddIncoming(*c.state.incoming, got.first(raw));
+        got = got.subspan(raw);
+      }
+    }
+    c.reader.Append(got);
     Process(id);
   }
 }

@@ -94,7 +94,7 @@ void ApplyVersion(Settings& s, uint8_t code, Bytes image) {
   if (end != name.begin()) s.apname.assign(name.begin(), end);
 }
 
-void Apply(Settings& s, const Incoming& in) {
+void Apply(Settings& s, Incoming& in) {
   const bool whole = in.kept.size() == in.size;
   switch (in.code) {
     case kConfigUpload:
@@ -111,7 +111,7 @@ void Apply(Settings& s, const Incoming& in) {
     default:
       ApplyVersion(s, in.code, in.kept);
       if (whole) {
-        s.images[in.code] = in.kept;
+        s.images[in.code] = std::move(in.kept);
       } else {
         s.images.erase(in.code);
       }
@@ -194,6 +194,8 @@ ChannelAnswer EraseBank(Responder& device, ChannelState&, Bytes payload) {
 void AddIncoming(Incoming& in, Bytes bytes) {
   bytes = bytes.first(static_cast<size_t>(std::min<uint64_t>(bytes.size(), in.size - in.received)));
   for (uint8_t b : bytes) in.hash = (in.hash ^ b) * 16777619u;
+  // Room for the whole image at once, so a large one is not copied again and again as it grows.
+  if (in.kept.capacity() == 0) in.kept.reserve(static_cast<size_t>(std::min(in.size, kKeptImageMost)));
   size_t room = in.kept.size() < kKeptImageMost ? static_cast<size_t>(kKeptImageMost - in.kept.size()) : 0;
   in.kept.insert(in.kept.end(), bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(std::min(room, bytes.size())));
   in.received += bytes.size();
