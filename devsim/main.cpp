@@ -226,8 +226,8 @@ Transfers, on the session channel after a login (sizes big-endian; bank and offs
     48 bytes in all) changes apver= or kver= once stored, and a non-empty name changes apname=, so
     the upgrade shows in the queries. Images without it are stored and change nothing.
   Keys:
-  config_size=N    configuration served before one is uploaded, up to 1048576 bytes (default 1024)
-  log_size=N       log size, up to 1048576 bytes (default 1500)
+  config_size=N    configuration served before one is uploaded, up to 524288 bytes (default 1024)
+  log_size=N       log size, up to 524288 bytes (default 1500)
   upload_status=N  status of an upload's final reply (default 1; 0 is success for 5, 6, 8 and 11)
   upload_noreply=1 no final reply to an upload or bank write
   upload_badlen=1  the final reply's length field says 1

@@ -261,8 +261,12 @@ TEST_F(Pair, MissingVerdictTimesOutAfterUpgradeTimeOutPlus2000) {
   EXPECT_GE(spent, 2200u);
   EXPECT_LT(spent, 2900u);
   const auto store = g_recorder.percents(40);
-  // Looks at 0, 500, 1000, 1500 and 2000 ms; past 200 ms every share reads 100.
-  EXPECT_EQ(store, (std::vector<int32_t>{0, 100, 100, 100, 100}));
+  // Looks at about 0, 500, 1000, 1500 and 2000 ms (a late wake-up may save the last); past 200 ms every
+  // share reads 100.
+  ASSERT_GE(store.size(), 4u);
+  EXPECT_LE(store.size(), 5u);
+  EXPECT_EQ(store.front(), 0);
+  for (size_t i = 1; i < store.size(); ++i) EXPECT_EQ(store[i], 100);
 }
 
 TEST_F(Pair, ConfigurationStyleNeedsNoStartAnswerAndAllowsNoMargin) {
