@@ -96,6 +96,7 @@ int write(int fd, const Timing& timing, const uint8_t request[kWriteRequestSize]
           uint32_t length) {
   platform::tcp_send(fd, request, kWriteRequestSize);
   if (length > 0) platform::tcp_send(fd, data, length);
+  platform::tcp_flush(fd);
   uint32_t empty = 0;
   const uint32_t wait_ms = kWriteWaitExtraMs + non_negative(timing.timeout);
   if (const int r = await_reply(fd, timing, wait_ms, kWrite, &empty); r != kOk) return r;

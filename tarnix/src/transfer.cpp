@@ -84,6 +84,7 @@ int upload(uint8_t code, int fd, Source& source, uint32_t size, const Timing& ti
     if (!platform::tcp_send_all(fd, chunk, n)) return kSocketError;
     sent += static_cast<uint32_t>(n);
   }
+  platform::tcp_flush(fd);
   if (!report(kStageData, 100)) return kCancelled;
 
   // Each look waits for the verdict instead of sleeping, so it is read the

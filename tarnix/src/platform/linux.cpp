@@ -4,6 +4,7 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -227,6 +228,13 @@ bool tcp_send_all(int fd, const uint8_t* data, size_t len) {
     len -= static_cast<size_t>(n);
   }
   return true;
+}
+
+void tcp_flush(int fd) {
+  // Switching Nagle's algorithm off pushes the pending segment; back on, later sends coalesce again.
+  int on = 1, off = 0;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &off, sizeof off);
 }
 
 ReadFile::~ReadFile() {

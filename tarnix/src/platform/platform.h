@@ -88,6 +88,9 @@ void tcp_close(int fd);
 int tcp_wait_writable(int fd, uint32_t timeout_ms);
 // Blocking send of all len bytes; false when the connection failed.
 bool tcp_send_all(int fd, const uint8_t* data, size_t len);
+// Sends what the stack still holds back for coalescing, at once: the tail of
+// a run of small sends would otherwise wait for the peer's delayed ack.
+void tcp_flush(int fd);
 
 // ---- Files --------------------------------------------------------------
 
