@@ -13,6 +13,7 @@
 
 #include "records.h"
 #include "serial.h"
+#include "transfer.h"
 
 namespace devsim {
 namespace {
@@ -354,7 +355,7 @@ const ChannelCommand kChannelCommands[] = {
     {26, false, "time", SetTime},
     {27, false, "time server", SetText<&Settings::timeserver>},
     {28, false, "time zone", SetTimeZone},
-    {29, false, "erase a configuration bank", Accept},
+    {29, false, "erase a configuration bank", EraseBank},
     {33, false, "IP address", SetAddress<Store<&Settings::address>>},
     {34, false, "netmask", SetAddress<StoreMask>},
     {35, false, "gateway", SetAddress<Store<&Settings::gateway>>},
@@ -390,6 +391,16 @@ const ChannelCommand kChannelCommands[] = {
     {0x53, false, "port alert", SetSerialCommand<0x53>},
     {0x62, false, "DIO mode", SetSerialCommand<0x62>},
     {0x63, false, "DIO state", SetSerialCommand<0x63>},
+    // Transfers.
+    {5, false, "kernel image", StartUpload<5>},
+    {6, false, "file image", StartUpload<6>},
+    {8, false, "application image", StartUpload<8>},
+    {11, false, "configuration upload", StartUpload<11>},
+    {30, false, "configuration upload, no erase", StartUpload<30>},
+    {12, false, "configuration download", SendConfig},
+    {13, false, "log download", SendLog},
+    {20, false, "bank write", StartBankWrite},
+    {21, false, "bank read", ReadBank},
 };
 
 }  // namespace
@@ -401,7 +412,7 @@ const ChannelCommand* FindChannelCommand(uint8_t code) {
   return nullptr;
 }
 
-std::vector<uint8_t> AnswerFrame(Responder& device, ChannelState& state, std::span<const uint8_t> request) {
+ChannelReply AnswerFrame(Responder& device, ChannelState& state, std::span<const uint8_t> request) {
   auto header = DecodeFrameHeader(request);
   uint8_t code = header ? header->code : 0;
   Bytes payload = request.subspan(std::min(request.size(), kFrameHeaderSize));
@@ -421,15 +432,23 @@ std::vector<uint8_t> AnswerFrame(Responder& device, ChannelState& state, std::sp
                  d.name.c_str(), code);
   }
 
-  const Faults& f = d.faults;
-  FrameHeader out{.code = code, .second = answer.status, .length = static_cast<uint16_t>(answer.payload.size())};
+  // cmd_status=CODE:STATUS:N shapes only the N-th frame of the code.
   const uint64_t seen = device.CountChannelFrame(code);
-  if (f.cmd_status && f.cmd_status->first == code && (f.cmd_status_nth == 0 || f.cmd_status_nth == seen)) {
-    out.second = f.cmd_status->second;
-  }
+  if (answer.no_reply) return {};
+  const bool status_fault = d.faults.cmd_status_nth == 0 || d.faults.cmd_status_nth == seen;
+  std::vector<uint8_t> frame = ShapeReply(d.faults, code, answer.status, answer.payload, status_fault);
+  // A start frame that ends up refused is followed by no data.
+  if (state.incoming && !TransferAccepted(code, frame[kFrameSecondOffset])) state.incoming.reset();
+  return {std::move(frame), std::move(answer.raw)};
+}
+
+std::vector<uint8_t> ShapeReply(const Faults& f, uint8_t code, uint8_t status, std::span<const uint8_t> payload,
+                                bool status_fault) {
+  FrameHeader out{.code = code, .second = status, .length = static_cast<uint16_t>(payload.size())};
+  if (status_fault && f.cmd_status && f.cmd_status->first == code) out.second = f.cmd_status->second;
   if (f.cmd_wrongcode == code) out.code = static_cast<uint8_t>(code + 1);
   if (f.cmd_badlen == code) out.length = static_cast<uint16_t>(out.length + 1);
-  return EncodeFrame(out, answer.payload);
+  return EncodeFrame(out, payload);
 }
 
 }  // namespace devsim

@@ -41,6 +41,14 @@ struct Faults {
   std::optional<uint8_t> cmd_badlen;
   bool cmd_split = false;
   std::optional<uint8_t> mute;  // a datagram command code never answered
+  // Transfers'.
+  uint8_t upload_status = 1;        // status of an upload's final reply
+  bool upload_noreply = false;      // an upload or bank write gets no final reply
+  bool upload_badlen = false;       // the final reply's length field says 1
+  uint32_t upload_store_ms = 0;     // the final reply leaves this long after the last byte
+  uint32_t upload_stall_ms = 0;     // after a start frame nothing is read for this long
+  std::optional<uint32_t> data_cut;  // downloads and bank reads send only this many data bytes
+  uint32_t bank_extra = 0;          // a bank read sends this many bytes more than asked
 };
 
 // What a device reports about itself; the defaults make a plain device answer every query plausibly.
@@ -86,6 +94,12 @@ struct Settings {
   uint8_t ppp_auth_written = 0;
   std::array<uint8_t, wire::PppAuthTable::kSize> ppp_auth{};
   SerialSettings serial;
+  // Transfers.
+  uint32_t config_size = 1024;  // the configuration served before any is uploaded
+  uint32_t log_size = 1500;
+  std::optional<std::vector<uint8_t>> config;               // as last uploaded
+  std::map<uint32_t, std::vector<uint8_t>> banks;          // written banks, 32768 bytes each
+  std::map<uint8_t, std::vector<uint8_t>> images;          // per upload code, the last image kept whole
 };
 
 struct DeviceConfig {

@@ -8,9 +8,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <cstdint>
 #include <utility>
 
 #include "serial.h"
+#include "transfer.h"
 
 namespace devsim {
 
@@ -77,6 +79,11 @@ bool Emulator::Listen(size_t device, std::string* error) {
   // stopping must be able to listen, and a restarted one while old connections linger in TIME_WAIT.
   UniqueFd fd = BoundSocket(device, SOCK_STREAM, devices_[device].responder.device().ip, kChannelPort, true, error);
   if (!fd) return false;
+  if (devices_[device].responder.device().faults.upload_stall_ms > 0) {
+    // A small window, inherited by accepted connections, makes a stall back up to the peer quickly.
+    int small = 4096;
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  }
   listeners_.push_back(Listener{std::move(fd), device});
   return true;
 }
@@ -112,7 +119,7 @@ void Emulator::Accept(const Listener& listener) {
     int one = 1;
     // Each reply, and each half of a split one, should leave as its own segment.
     ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    Connection c{std::move(fd), listener.device, peer_ip, peer_port, {}, {}, 0, 0, {}, false};
+    Connection c{std::move(fd), listener.device, peer_ip, peer_port, {}, {}, 0, 0, {}, false, 0};
     connections_.emplace(next_connection_++, std::move(c));
   }
 }
@@ -131,6 +138,7 @@ void Emulator::ReadConnection(uint64_t id) {
     auto it = connections_.find(id);
     if (it == connections_.end()) return;
     Connection& c = it->second;
+    if (c.stall_until_ns != 0) return;
     ssize_t n = ::recv(c.fd.get(), buffer_.data(), buffer_.size(), MSG_DONTWAIT);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
     if (n <= 0) {
@@ -139,56 +147,124 @@ void Emulator::ReadConnection(uint64_t id) {
       Close(id, true);
       return;
     }
-    c.reader.Append(std::span<const uint8_t>(buffer_.data(), static_cast<size_t>(n)));
-    Responder& responder = devices_[c.device].responder;
-    const DeviceConfig& d = responder.device();
-    std::vector<uint8_t> frame;
-    while (!c.close_when_sent) {
-      auto next = c.reader.Take(&frame);
-      if (next == wire::FrameReader::Next::kNeedMore) break;
-      if (next == wire::FrameReader::Next::kTooLong) {
-        LogFrame(c, true, c.reader.pending());
-        Close(id, false);
-        return;
+    std::span<const uint8_t> got(buffer_.data(), static_cast<size_t>(n));
+    // Raw upload data go straight to the transfer, without a detour through the frame buffer.
+    if (c.state.incoming && c.reader.pending().empty()) {
+      const Incoming& in = *c.state.incoming;
+      size_t raw = static_cast<size_t>(std::min<uint64_t>(got.size(), in.size - in.received));
+      if (raw > 0) {
+        const DeviceConfig& d = devices_[c.device].responder.device();
+        log_.RecordEvent(d.name, true, c.peer_ip, c.peer_port, d.ip, kChannelPort, TrafficLog::kUploadDataMarker, raw);
+        AddIncoming(*c.state.incoming, got.first(raw));
+        got = got.subspan(raw);
       }
-      LogFrame(c, true, frame);
-      if (d.faults.tcp_silent) continue;
-      std::vector<uint8_t> reply = AnswerFrame(responder, c.state, frame);
-      if (c.state.restart) Restart(id);
-      Reply(id, std::move(reply));
-      if (!connections_.contains(id)) return;
     }
+    c.reader.Append(got);
+    Process(id);
   }
 }
 
-void Emulator::Reply(uint64_t id, std::vector<uint8_t> frame) {
+bool Emulator::TakeIncoming(uint64_t id) {
+  Connection& c = connections_.at(id);
+  Incoming& in = *c.state.incoming;
+  const DeviceConfig& d = devices_[c.device].responder.device();
+  if (in.received < in.size) {
+    std::vector<uint8_t> raw;
+    c.reader.TakeRaw(static_cast<size_t>(std::min<uint64_t>(in.size - in.received, SIZE_MAX)), &raw);
+    if (raw.empty()) return false;
+    log_.RecordEvent(d.name, true, c.peer_ip, c.peer_port, d.ip, kChannelPort, TrafficLog::kUploadDataMarker,
+                     raw.size());
+    AddIncoming(in, raw);
+    if (in.received < in.size) return false;
+  }
+  Finished done = FinishIncoming(devices_[c.device].responder, c.state);
+  char stored[64];
+  std::snprintf(stored, sizeof stored, "%s%u:%08x", std::string(TrafficLog::kStoredMarker).c_str(), done.code,
+                done.hash);
+  log_.RecordEvent(d.name, true, c.peer_ip, c.peer_port, d.ip, kChannelPort, stored, done.size);
+  if (done.reply) Reply(id, std::move(*done.reply), {}, done.delay_ns);
+  return connections_.contains(id);
+}
+
+void Emulator::Process(uint64_t id) {
+  Responder& responder = devices_[connections_.at(id).device].responder;
+  const DeviceConfig& d = responder.device();
+  std::vector<uint8_t> frame;
+  for (;;) {
+    auto it = connections_.find(id);
+    if (it == connections_.end()) return;
+    Connection& c = it->second;
+    if (c.close_when_sent || c.stall_until_ns != 0) return;
+    if (c.state.incoming) {
+      if (!TakeIncoming(id)) return;
+      continue;
+    }
+    auto next = c.reader.Take(&frame);
+    if (next == wire::FrameReader::Next::kNeedMore) return;
+    if (next == wire::FrameReader::Next::kTooLong) {
+      LogFrame(c, true, c.reader.pending());
+      Close(id, false);
+      return;
+    }
+    LogFrame(c, true, frame);
+    if (d.faults.tcp_silent) continue;
+    ChannelReply reply = AnswerFrame(responder, c.state, frame);
+    if (c.state.restart) Restart(id);
+    if (c.state.incoming && d.faults.upload_stall_ms > 0) {
+      c.stall_until_ns = MonotonicNs() + int64_t{d.faults.upload_stall_ms} * 1'000'000;
+    }
+    if (!reply.frame.empty()) Reply(id, std::move(reply.frame), std::move(reply.raw));
+  }
+}
+
+void Emulator::ResumeStalled() {
+  int64_t now = MonotonicNs();
+  std::vector<uint64_t> due;
+  for (const auto& [id, c] : connections_) {
+    if (c.stall_until_ns != 0 && c.stall_until_ns <= now) due.push_back(id);
+  }
+  for (uint64_t id : due) {
+    connections_.at(id).stall_until_ns = 0;
+    Process(id);
+  }
+}
+
+void Emulator::Reply(uint64_t id, std::vector<uint8_t> frame, std::vector<uint8_t> raw, int64_t extra_ns) {
   Connection& c = connections_.at(id);
   const Faults& f = devices_[c.device].responder.device().faults;
   int64_t now = MonotonicNs();
-  int64_t due = std::max(now + int64_t{f.delay_ms} * 1'000'000, c.last_due_ns);
+  int64_t due = std::max(now + int64_t{f.delay_ms} * 1'000'000 + extra_ns, c.last_due_ns);
+  size_t raw_size = raw.size();
+  std::vector<uint8_t> bytes = frame;
+  bytes.insert(bytes.end(), raw.begin(), raw.end());
   if (due <= now && c.queued == 0 && !f.cmd_split) {
-    Write(id, frame, frame);
+    Write(id, bytes, frame, raw_size);
     return;
   }
   if (!f.cmd_split) {
-    pending_.push(Pending{due, next_seq_++, id, 0, {}, frame, frame});
+    pending_.push(Pending{due, next_seq_++, id, 0, {}, std::move(bytes), std::move(frame), raw_size});
     c.last_due_ns = due;
     ++c.queued;
     return;
   }
-  auto half = static_cast<ptrdiff_t>(frame.size() / 2);
-  pending_.push(Pending{due, next_seq_++, id, 0, {}, {frame.begin(), frame.begin() + half}, {}});
-  pending_.push(Pending{due + kSplitPauseNs, next_seq_++, id, 0, {}, {frame.begin() + half, frame.end()}, frame});
+  auto half = static_cast<ptrdiff_t>(bytes.size() / 2);
+  pending_.push(Pending{due, next_seq_++, id, 0, {}, {bytes.begin(), bytes.begin() + half}, {}, 0});
+  pending_.push(
+      Pending{due + kSplitPauseNs, next_seq_++, id, 0, {}, {bytes.begin() + half, bytes.end()}, frame, raw_size});
   c.last_due_ns = due + kSplitPauseNs;
   c.queued += 2;
 }
 
-void Emulator::Write(uint64_t id, const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& frame) {
+void Emulator::Write(uint64_t id, const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& frame, size_t raw) {
   auto it = connections_.find(id);
   if (it == connections_.end()) return;  // closed while the reply waited
   Connection& c = it->second;
   c.unsent.insert(c.unsent.end(), bytes.begin(), bytes.end());
   if (!frame.empty()) LogFrame(c, false, frame);
+  if (raw > 0) {
+    const DeviceConfig& d = devices_[c.device].responder.device();
+    log_.RecordEvent(d.name, false, c.peer_ip, c.peer_port, d.ip, kChannelPort, TrafficLog::kDownloadDataMarker, raw);
+  }
   Flush(id);
 }
 
@@ -260,7 +336,7 @@ void Emulator::ReceiveAll(size_t endpoint) {
         Send(from, peer, *reply);
       } else {
         pending_.push(Pending{MonotonicNs() + int64_t{config.faults.delay_ms} * 1'000'000, next_seq_++, 0, from, peer,
-                              *reply, {}});
+                              *reply, {}, 0});
       }
     }
   }
@@ -273,7 +349,7 @@ void Emulator::SendDue() {
     pending_.pop();
     if (p.connection != 0) {
       if (auto it = connections_.find(p.connection); it != connections_.end()) --it->second.queued;
-      Write(p.connection, p.bytes, p.frame);
+      Write(p.connection, p.bytes, p.frame, p.raw);
     } else {
       Send(p.endpoint, p.peer, p.bytes);
       if (p.repeat_ms != 0) {
@@ -286,8 +362,12 @@ void Emulator::SendDue() {
 }
 
 int Emulator::PollTimeoutMs() const {
-  if (pending_.empty()) return -1;
-  int64_t wait_ns = pending_.top().due_ns - MonotonicNs();
+  int64_t next_ns = pending_.empty() ? INT64_MAX : pending_.top().due_ns;
+  for (const auto& [id, c] : connections_) {
+    if (c.stall_until_ns != 0) next_ns = std::min(next_ns, c.stall_until_ns);
+  }
+  if (next_ns == INT64_MAX) return -1;
+  int64_t wait_ns = next_ns - MonotonicNs();
   if (wait_ns <= 0) return 0;
   return static_cast<int>((wait_ns + 999'999) / 1'000'000);
 }
@@ -298,6 +378,7 @@ int Emulator::Run(int stop_fd) {
   std::vector<std::pair<Kind, uint64_t>> polled;
   for (;;) {
     SendDue();
+    ResumeStalled();
     // Connections come and go, so the set is made anew each round.
     fds.clear();
     polled.clear();
@@ -311,7 +392,9 @@ int Emulator::Run(int stop_fd) {
       polled.emplace_back(Kind::kListener, i);
     }
     for (const auto& [id, c] : connections_) {
-      fds.push_back(pollfd{c.fd.get(), static_cast<short>(POLLIN | (c.unsent.empty() ? 0 : POLLOUT)), 0});
+      // A stalled connection is not read, so its peer's sends back up.
+      short in = c.stall_until_ns != 0 ? 0 : POLLIN;
+      fds.push_back(pollfd{c.fd.get(), static_cast<short>(in | (c.unsent.empty() ? 0 : POLLOUT)), 0});
       polled.emplace_back(Kind::kConnection, id);
     }
     fds.push_back(pollfd{stop_fd, POLLIN, 0});

@@ -54,6 +54,7 @@ class Emulator {
     size_t queued = 0;        // segments waiting in the timer queue; none may be overtaken
     std::vector<uint8_t> unsent;  // what the socket has not taken yet
     bool close_when_sent = false;  // the device restarts: its last reply leaves, then the connection ends
+    int64_t stall_until_ns = 0;    // upload_stall=: nothing is read before then
   };
   struct Pending {
     int64_t due_ns;
@@ -64,6 +65,7 @@ class Emulator {
     std::vector<uint8_t> bytes;
     std::vector<uint8_t> frame;  // a channel frame, logged once its last segment is written; else empty
     uint32_t repeat_ms = 0;      // an IP location report sent again this much later; 0: once
+    size_t raw = 0;              // raw bytes after the frame (a download's data), logged as a count
     bool operator>(const Pending& o) const { return due_ns != o.due_ns ? due_ns > o.due_ns : seq > o.seq; }
   };
   struct Device {
@@ -79,8 +81,11 @@ class Emulator {
   void Send(size_t endpoint, const sockaddr_in& peer, const std::vector<uint8_t>& bytes);
   void Accept(const Listener& listener);
   void ReadConnection(uint64_t id);
-  void Reply(uint64_t id, std::vector<uint8_t> frame);
-  void Write(uint64_t id, const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& frame);
+  void Process(uint64_t id);
+  bool TakeIncoming(uint64_t id);
+  void ResumeStalled();
+  void Reply(uint64_t id, std::vector<uint8_t> frame, std::vector<uint8_t> raw = {}, int64_t extra_ns = 0);
+  void Write(uint64_t id, const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& frame, size_t raw);
   void Flush(uint64_t id);
   void Close(uint64_t id, bool by_peer);
   void Restart(uint64_t id);

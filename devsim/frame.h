@@ -144,6 +144,13 @@ class FrameReader {
     return Next::kFrame;
   }
 
+  // Up to max raw bytes from the front into *out (replacing it): data that follow a transfer's start frame.
+  void TakeRaw(size_t max, std::vector<uint8_t>* out) {
+    size_t n = std::min(max, buffer_.size());
+    out->assign(buffer_.begin(), buffer_.begin() + static_cast<ptrdiff_t>(n));
+    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<ptrdiff_t>(n));
+  }
+
   // Bytes received that make no whole frame yet.
   std::span<const uint8_t> pending() const { return buffer_; }
 

@@ -190,7 +190,7 @@ Session channel, TCP ip:4900 (several connections at once, up to 256 in all):
     2 save and restart (mode 0) or restart (2): status 1, then every connection to the device ends,
       and for restart_ms=N ms it answers no datagram and resets new connections
     23 factory default: every setting back to its value at start, pw= included
-    9, 14, 15, 24, 29, 37, 42, 81, 84: status 1, nothing kept
+    9, 14, 15, 24, 37, 42, 81, 84: status 1, nothing kept (29: see Transfers)
   Masked commands: D = MD5(password of this login, 4 nonce bytes as in the frame); a 16-byte field
   travels XORed with D, a 20-byte one with D and D's first 4 bytes.
     17 new password, 10 private key (40): nonce 0-3, secret 4-19 masked, 20-23 check nonce, 24-39
@@ -246,6 +246,43 @@ IP location reports (device keys):
                    "KRVN" and the items: 1 devname (at most 40 bytes), 9 ip (4), 2 4800 (u16),
                    3 ip and 4900 (u16) (6), 4 app (u32), 5 kver (u32), 6 model (u16))
   Items are type (1 byte), length (1 byte), value; multi-byte values as listed, ip in network order.
+
+Transfers, on the session channel after a login (sizes big-endian; bank and offset fields little-endian):
+  5 kernel image, 6 file image, 8 application image: start frame with the size (4 bytes); answered
+    with status 1, then exactly that many raw bytes follow, however they are cut into segments;
+    then the final reply: the code, status upload_status=, length 0. An image is kept in memory
+    when it is at most 64 MiB.
+  11 configuration, 30 configuration without erasing first: the same, but the start frame is not
+    answered; 11 replaces the configuration, 30 writes over its start and keeps the rest.
+  12 configuration, 13 log: reply status 1 with the total (4 bytes), then that many raw bytes: the
+    configuration last uploaded, else config_size= bytes (byte i = i*31+7); the log is lines
+    "log line NNNNNN" cut to log_size= bytes.
+  Banks 0..15 of 32768 bytes each, zero until written; 29 erases one (its byte is the bank).
+  20 bank write: length (4, big-endian) and bank (4), then length raw bytes; reply status 1, or 0
+    for a bank beyond 15 or more than 32768 bytes.
+  21 bank read: bank (4), offset (4), length (4, taken big-endian when that reads at most 32768,
+    else little-endian); reply of 12 bytes: status 0, length field 8, the size n (4) and 4 zero
+    bytes, then n raw bytes: min(length, 32768 - offset) of the bank and bank_extra= filler bytes.
+    Status 2 with size 0 for a bank beyond 15 or a field out of range.
+  A start frame refused by cmd_status= is followed by no data.
+  Version header: an application (8) or kernel (5) image that starts with "TDVI" (4 bytes), a
+    version (u32 little-endian, as codes 21 and 22 report it) and a 40-byte name field (NUL-padded,
+    48 bytes in all) changes apver= or kver= once stored, and a non-empty name changes apname=, so
+    the upgrade shows in the queries. Images without it are stored and change nothing.
+  Keys:
+  config_size=N    configuration served before one is uploaded, up to 524288 bytes (default 1024)
+  log_size=N       log size, up to 524288 bytes (default 1500)
+  upload_status=N  status of an upload's final reply (default 1; 0 is success for 5, 6, 8 and 11)
+  upload_noreply=1 no final reply to an upload or bank write
+  upload_badlen=1  the final reply's length field says 1
+  upload_store_ms=MS  the final reply leaves MS milliseconds after the last byte
+  upload_stall_ms=MS  after a start frame nothing is read for MS milliseconds, and every connection
+                   has a small receive buffer, so a peer's sends back up at once
+  data_cut=N       downloads and bank reads send only the first N data bytes (the size stays)
+  bank_extra=N     bank reads send N bytes more than asked, up to 65536
+  Log: raw bytes are lines with the marker upload-data (rx) or download-data (tx) in place of the
+  hex and their count as the length; a complete upload or bank write adds an rx line
+  stored:<code>:<FNV-1a of its bytes, 8 hex digits> with its size as the length.
 
 Log lines:
   <t> <device> <rx|tx> <peer-ip>:<port> <local-ip>:<port> <length> <hex bytes, or - when empty>

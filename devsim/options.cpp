@@ -297,6 +297,24 @@ const Key kKeys[] = {
      [](DeviceConfig& d, std::string_view v) {
        return SetOptionalNumber(v, d.faults.mute) && *d.faults.mute >= 1 && *d.faults.mute <= 127;
      }},
+    // Transfers.
+    {"config_size", "0..524288",
+     [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.settings.config_size, 1 << 19); }},
+    {"log_size", "0..524288",
+     [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.settings.log_size, 1 << 19); }},
+    {"upload_status", "0..255",
+     [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.faults.upload_status); }},
+    {"upload_noreply", "0 or 1",
+     [](DeviceConfig& d, std::string_view v) { return SetFlag(v, d.faults.upload_noreply); }},
+    {"upload_badlen", "0 or 1", [](DeviceConfig& d, std::string_view v) { return SetFlag(v, d.faults.upload_badlen); }},
+    {"upload_store_ms", "0..3600000 (milliseconds)",
+     [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.faults.upload_store_ms, 3'600'000); }},
+    {"upload_stall_ms", "0..3600000 (milliseconds)",
+     [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.faults.upload_stall_ms, 3'600'000); }},
+    {"data_cut", "0..0xffffffff",
+     [](DeviceConfig& d, std::string_view v) { return SetOptionalNumber(v, d.faults.data_cut); }},
+    {"bank_extra", "0..65536",
+     [](DeviceConfig& d, std::string_view v) { return SetNumber(v, d.faults.bank_extra, 65536); }},
 };
 
 // A locally administered address built from the IPv4 address keeps devices distinct without extra typing.

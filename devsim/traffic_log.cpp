@@ -42,8 +42,8 @@ void TrafficLog::Record(std::string_view device, bool rx, uint32_t peer_ip, uint
 }
 
 void TrafficLog::RecordEvent(std::string_view device, bool rx, uint32_t peer_ip, uint16_t peer_port,
-                             uint32_t local_ip, uint16_t local_port, std::string_view marker) {
-  Write(device, rx, peer_ip, peer_port, local_ip, local_port, 0, marker);
+                             uint32_t local_ip, uint16_t local_port, std::string_view marker, size_t length) {
+  Write(device, rx, peer_ip, peer_port, local_ip, local_port, length, marker);
 }
 
 void TrafficLog::Write(std::string_view device, bool rx, uint32_t peer_ip, uint16_t peer_port, uint32_t local_ip,

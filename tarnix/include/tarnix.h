@@ -666,6 +666,99 @@ DSC_EXPORT int32_t DSC_CALL dsc_IPLocationPoll(int32_t socket, IPLOCATIONPOLLINF
 /* Closes the socket. Always DSC_OK. */
 DSC_EXPORT int32_t DSC_CALL dsc_IPLocationEnd(int32_t socket);
 
+/* ---- File transfers -------------------------------------------------
+   Over the logged-in channel. Checks, in order: a null path or a bad session
+   (DSC_EINVAL), no channel (DSC_ENOCHANNEL, the file is not opened), then the
+   file. The image is read and sent in chunks of at most 256 bytes, so memory
+   does not grow with its size; the progress procedure sees code 0x80000000 |
+   upload code, stage 20 with the share sent (in tens of percent, 100 once at
+   the end) and stage 40 with the share of the upgrade time-out elapsed while
+   the device stores the image (100 once the verdict has come, and always 100
+   with an upgrade time-out of 0 or less); returning 0 cancels. Results:
+   DSC_OK the device stored the image; DSC_EFILE the file cannot be opened (a
+   missing or unreadable path, a directory, more than 4 GiB) or it ends before
+   the announced size or a section's offset plus length (the upload stops:
+   no byte is sent that was not read); DSC_ETIMEOUT no answer to the start
+   frame, the channel not writable for retry count + 1 waits, no verdict
+   within upgrade time-out + 2000 ms, or device status 253; DSC_ESOCKET;
+   DSC_ECANCELLED; device status 251 DSC_EINVAL, 254 DSC_ESTATUS254, 252 or
+   255 DSC_ESTATUS252; DSC_EFAIL a malformed verdict or another failing
+   status. The channel stays open whatever the result. */
+
+/* The file as a kernel image (code 5); dsc_UpgradeKernel does the same. */
+DSC_EXPORT int32_t DSC_CALL dsc_Upgrade(int32_t session, const char *path);
+DSC_EXPORT int32_t DSC_CALL dsc_UpgradeKernel(int32_t session, const char *path);
+/* The file as an application image (code 8). */
+DSC_EXPORT int32_t DSC_CALL dsc_UpgradeAP(int32_t session, const char *path);
+/* The file as a file image (code 6). */
+DSC_EXPORT int32_t DSC_CALL dsc_UpgradeFile(int32_t session, const char *path);
+/* A firmware file: "*FRM", two 16-byte section descriptors at byte 64 (type
+   u16 at 0: 1 kernel, 2 file, 3 application image; offset u32 at 4, length
+   u32 at 8, little-endian). Each section is uploaded in turn with its share of
+   the upgrade time-out in proportion to the lengths (evenly when both are
+   empty); the session's upgrade time-out is the same again afterwards. Section
+   2 is not sent when section 1 fails. DSC_ESTATUS252 without the magic, for a
+   file shorter than its descriptors or a section type outside 1 to 3 (nothing
+   sent). */
+DSC_EXPORT int32_t DSC_CALL dsc_UpgradeAPKernel(int32_t session, const char *path);
+/* As dsc_UpgradeAPKernel; when text is neither null nor empty, section 1's
+   first 44 bytes hold a header text (up to its NUL) that must agree character
+   for character with text from its fifth character on, else DSC_ESTATUS252
+   and nothing is sent. */
+DSC_EXPORT int32_t DSC_CALL dsc_Upgrade_WebKernel(int32_t session, const char *path, const char *text);
+
+/* ---- Configuration and log transfers ------------------------------------
+   Over the logged-in channel; results as for the file transfers. */
+
+/* Uploads length (> 0) bytes of configuration from data: code 11, or code 30
+   for the form that does not erase first. Progress stage 20 and 40 in whole
+   percent (not tens); the verdict must come within the upgrade time-out. */
+DSC_EXPORT int32_t DSC_CALL dsc_UpgradeAPConfig(int32_t session, const void *data, int32_t length);
+DSC_EXPORT int32_t DSC_CALL dsc_UpgradeAPConfig_NoErase(int32_t session, const void *data, int32_t length);
+/* Downloads the configuration (code 12) or the log (code 13) into buffer: the
+   first capacity (> 0) bytes of what the device announces are kept, the rest
+   read and dropped. dsc_RecvLog writes the announced size to *total. When the
+   data stop arriving: DSC_ETIMEOUT, with the bytes that came in buffer. */
+DSC_EXPORT int32_t DSC_CALL dsc_RecvAPConfig(int32_t session, void *buffer, uint32_t capacity);
+DSC_EXPORT int32_t DSC_CALL dsc_RecvLog(int32_t session, void *buffer, uint32_t capacity, uint32_t *total);
+
+/* ---- Configuration banks ------------------------------------------------
+   One bank transfer carries at most 32768 bytes. These four return their own
+   results, not the DSC_E* codes above: */
+#define DSC_BANK_OK 1               /* success */
+#define DSC_BANK_EREPLY 0           /* malformed or refused reply; dsc_UpgradeAPConfig_Bank: length 0 or
+                                       above 32768 (nothing sent) */
+#define DSC_BANK_EINVAL (-5)        /* null pointer or bad session */
+#define DSC_BANK_ETIMEOUT (-11)     /* no reply, or the data stopped, within retry count + 1 waits */
+#define DSC_BANK_ESOCKET (-12)      /* socket failure; also: the session has no channel */
+#define DSC_BANK_ECANCELLED (-13)   /* the progress procedure returned 0 */
+#define DSC_BANK_ELIMIT (-14)       /* beyond the bank limit (nothing sent) */
+
+/* dsc_RecvAPConfig_Bank: the size the device announced (host order), then up
+   to 32768 bytes of it. 32772 bytes. */
+typedef struct APCONFIGBANKINFO {
+    uint32_t size;
+    uint8_t data[32768];
+} APCONFIGBANKINFO;
+
+/* Reads length bytes from offset of bank (its low byte) into buffer;
+   DSC_BANK_ELIMIT when offset + length > 32768. Never more than length bytes
+   are stored; more that the device sends is read and dropped. On a time-out
+   the bytes that came stay in buffer. */
+DSC_EXPORT int32_t DSC_CALL dsc_RecvAPConfigBank(int32_t session, int32_t bank, uint32_t offset, void *buffer,
+                                                 uint32_t length);
+/* Reads from a bank into *out, which is cleared first; out->size receives the
+   announced size, out->data at most 32768 bytes of it (the rest is read and
+   dropped). */
+DSC_EXPORT int32_t DSC_CALL dsc_RecvAPConfig_Bank(int32_t session, uint32_t bank, uint32_t offset, uint32_t length,
+                                                  APCONFIGBANKINFO *out);
+/* Writes length (0 to 32768, else DSC_BANK_ELIMIT) bytes to bank (its low byte). */
+DSC_EXPORT int32_t DSC_CALL dsc_UpgradeAPConfigBank(int32_t session, int32_t bank, const void *data, uint32_t length);
+/* Writes length (1 to 32768, else DSC_BANK_EREPLY) bytes to bank. Note the
+   argument order. */
+DSC_EXPORT int32_t DSC_CALL dsc_UpgradeAPConfig_Bank(int32_t session, uint32_t length, uint32_t bank,
+                                                     const void *data);
+
 #ifdef __cplusplus
 }
 #endif

@@ -19,7 +19,8 @@ namespace tarnix {
   X(kStatus251, -14, DSC_EINVAL)           \
   X(kStatus254, -15, DSC_ESTATUS254)       \
   X(kStatus252, -17, DSC_ESTATUS252)       \
-  X(kNoMemory, -19, DSC_EFAIL)
+  X(kNoMemory, -19, DSC_EFAIL)             \
+  X(kFileError, -20, DSC_EFILE)
 
 enum Result : int {
 #define TARNIX_RESULT_ENUM(name, internal, exported) name = internal,

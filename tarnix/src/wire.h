@@ -19,6 +19,14 @@ inline void put_be32(uint8_t* p, uint32_t v) {
 }
 inline uint32_t get_be32(const uint8_t* p) { return (uint32_t{get_be16(p)} << 16) | get_be16(p + 2); }
 
+inline void put_le32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+inline uint32_t get_le32(const uint8_t* p) {
+  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+inline uint16_t get_le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
 // Values that the protocol carries "as in memory" (little-endian on the wire,
 // network-order addresses) are copied byte for byte.
 template <typename T>

@@ -141,8 +141,8 @@ TEST_F(ChannelTest, FramesAreReassembledFromSingleBytesAndSplitFromOneWrite) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   EXPECT_EQ(client.ReadFrame(), ReplyFrame(1, 1));
-  ASSERT_TRUE(client.Send(Cat({Frame(20, {1}), Frame(21), Frame(22, {1, 2, 3})})));
-  for (uint8_t code : {20, 21, 22}) EXPECT_EQ(client.ReadFrame(), ReplyFrame(code, 1));
+  ASSERT_TRUE(client.Send(Cat({Frame(3, {1}), Frame(31), Frame(22, {1, 2, 3})})));
+  for (uint8_t code : {3, 31, 22}) EXPECT_EQ(client.ReadFrame(), ReplyFrame(code, 1));
 }
 
 struct LengthCase {

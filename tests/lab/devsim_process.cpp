@@ -63,8 +63,10 @@ bool ParseLine(const std::string& line, LogEntry* e) {
   e->t_ms = std::strtod(t.c_str(), &end);
   if (*end != '\0' || (dir != "rx" && dir != "tx")) return false;
   e->rx = dir == "rx";
-  if (length == 0 && (hex == "tcp-open" || hex == "tcp-close")) {
+  const bool transfer_marker = hex == "upload-data" || hex == "download-data" || hex.rfind("stored:", 0) == 0;
+  if ((length == 0 && (hex == "tcp-open" || hex == "tcp-close")) || transfer_marker) {
     e->marker = hex;
+    e->count = length;
     return ParseEndpoint(peer, &e->peer_ip, &e->peer_port) && ParseEndpoint(local, &e->local_ip, &e->local_port);
   }
   return ParseEndpoint(peer, &e->peer_ip, &e->peer_port) && ParseEndpoint(local, &e->local_ip, &e->local_port) &&

@@ -29,6 +29,9 @@ struct LogEntry {
   uint16_t local_port;
   std::vector<uint8_t> bytes;
   std::string marker;  // "tcp-open" or "tcp-close" for a channel connection event (bytes empty); else empty
+  // Transfers (bytes empty): marker "upload-data" (rx) or "download-data" (tx) for raw bytes after a frame,
+  // "stored:<code>:<fnv1a hex>" once an upload is complete; count is the number of bytes.
+  size_t count = 0;
 };
 
 // One running tarnix-devsim process.

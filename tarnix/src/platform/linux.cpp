@@ -4,8 +4,10 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "platform/platform.h"
 
@@ -203,6 +206,84 @@ long tcp_recv(int fd, uint8_t* buf, size_t cap) {
 
 void tcp_close(int fd) {
   if (fd >= 0) ::close(fd);
+}
+
+int tcp_wait_writable(int fd, uint32_t timeout_ms) {
+  pollfd p{fd, POLLOUT, 0};
+  int r;
+  do {
+    r = ::poll(&p, 1, static_cast<int>(timeout_ms));
+  } while (r < 0 && errno == EINTR);
+  if (r < 0 || (p.revents & POLLNVAL) != 0) return -1;
+  // A failed connection reads as writable: the send reports the failure.
+  return r > 0 ? 1 : 0;
+}
+
+bool tcp_send_all(int fd, const uint8_t* data, size_t len) {
+  while (len > 0) {
+    const ssize_t n = ::send(fd, data, len, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    len -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void tcp_flush(int fd) {
+  // Switching Nagle's algorithm off pushes the pending segment; back on, later sends coalesce again.
+  int on = 1, off = 0;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &off, sizeof off);
+}
+
+ReadFile::~ReadFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool ReadFile::open(const char* path) {
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st{};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  buffer_.reset(new (std::nothrow) uint8_t[kBufferSize]);
+  if (!buffer_) {
+    ::close(fd);
+    return false;
+  }
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+  size_ = static_cast<uint64_t>(st.st_size);
+  buffered_ = taken_ = 0;
+  return true;
+}
+
+bool ReadFile::seek(uint64_t offset) {
+  buffered_ = taken_ = 0;
+  return fd_ >= 0 && ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+}
+
+size_t ReadFile::read(uint8_t* out, size_t n) {
+  size_t done = 0;
+  while (done < n) {
+    if (taken_ == buffered_) {
+      ssize_t got;
+      do {
+        got = ::read(fd_, buffer_.get(), kBufferSize);
+      } while (got < 0 && errno == EINTR);
+      if (got <= 0) break;
+      buffered_ = static_cast<size_t>(got);
+      taken_ = 0;
+    }
+    const size_t take = std::min(n - done, buffered_ - taken_);
+    std::memcpy(out + done, buffer_.get() + taken_, take);
+    taken_ += take;
+    done += take;
+  }
+  return done;
 }
 
 }  // namespace tarnix::platform

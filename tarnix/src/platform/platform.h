@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -83,6 +84,42 @@ int tcp_wait_readable(int fd, uint32_t timeout_ms);
 // One receive of at most cap bytes: the count (0 when the peer closed) or -1.
 long tcp_recv(int fd, uint8_t* buf, size_t cap);
 void tcp_close(int fd);
+// 1 writable, 0 not within timeout_ms, -1 failure.
+int tcp_wait_writable(int fd, uint32_t timeout_ms);
+// Blocking send of all len bytes; false when the connection failed.
+bool tcp_send_all(int fd, const uint8_t* data, size_t len);
+// Sends what the stack still holds back for coalescing, at once: the tail of
+// a run of small sends would otherwise wait for the peer's delayed ack.
+void tcp_flush(int fd);
+
+// ---- Files --------------------------------------------------------------
+
+// A regular file opened for reading, closed on destruction. Reads go through
+// a fixed buffer, so memory does not depend on the file's size.
+class ReadFile {
+ public:
+  ReadFile() = default;
+  ~ReadFile();
+  ReadFile(const ReadFile&) = delete;
+  ReadFile& operator=(const ReadFile&) = delete;
+
+  // False for a missing or unreadable path and for anything but a regular
+  // file (a directory).
+  bool open(const char* path);
+  uint64_t size() const { return size_; }
+  bool seek(uint64_t offset);
+  // Up to n bytes from the current position; fewer only at the end of the
+  // file or on a read error.
+  size_t read(uint8_t* out, size_t n);
+
+ private:
+  static constexpr size_t kBufferSize = 64 * 1024;
+  int fd_ = -1;
+  uint64_t size_ = 0;
+  std::unique_ptr<uint8_t[]> buffer_;
+  size_t buffered_ = 0;
+  size_t taken_ = 0;
+};
 
 // ---- Listener sockets held by the caller ------------------------------------
 // The IP location listener hands its socket to the caller as a plain handle.
