@@ -242,15 +242,15 @@ void Emulator::Reply(uint64_t id, std::vector<uint8_t> frame, std::vector<uint8_
     return;
   }
   if (!f.cmd_split) {
-    pending_.push(Pending{due, next_seq_++, id, 0, {}, std::move(bytes), std::move(frame), raw_size});
+    pending_.push(Pending{due, next_seq_++, id, 0, {}, std::move(bytes), std::move(frame), 0, raw_size});
     c.last_due_ns = due;
     ++c.queued;
     return;
   }
   auto half = static_cast<ptrdiff_t>(bytes.size() / 2);
-  pending_.push(Pending{due, next_seq_++, id, 0, {}, {bytes.begin(), bytes.begin() + half}, {}, 0});
+  pending_.push(Pending{due, next_seq_++, id, 0, {}, {bytes.begin(), bytes.begin() + half}, {}, 0, 0});
   pending_.push(
-      Pending{due + kSplitPauseNs, next_seq_++, id, 0, {}, {bytes.begin() + half, bytes.end()}, frame, raw_size});
+      Pending{due + kSplitPauseNs, next_seq_++, id, 0, {}, {bytes.begin() + half, bytes.end()}, frame, 0, raw_size});
   c.last_due_ns = due + kSplitPauseNs;
   c.queued += 2;
 }
