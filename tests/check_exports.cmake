@@ -1,4 +1,5 @@
-# Compares the shared library's defined dynamic symbols with the expected list.
+# Compares the shared library's defined dynamic symbols with the expected list,
+# which names the whole interface: all 134 exports, no more and no fewer.
 execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIB}")
@@ -13,6 +14,11 @@ endforeach()
 list(SORT names)
 file(STRINGS ${EXPECTED} expected)
 list(SORT expected)
+list(REMOVE_DUPLICATES expected)
+list(LENGTH expected count)
+if(NOT count EQUAL 134)
+  message(FATAL_ERROR "${EXPECTED} names ${count} distinct exports, not the 134 of the interface")
+endif()
 if(NOT names STREQUAL expected)
   message(FATAL_ERROR "exported symbols differ\n  got:      ${names}\n  expected: ${expected}")
 endif()
