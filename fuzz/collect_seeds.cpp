@@ -165,6 +165,20 @@ void drive(int32_t s) {
   }
   dsc_SetPPPAuthTable(s, 3, &table);
   dsc_GetPPPAuthTable(s, &a, &table);
+  // Transfers: an upload's verdict, a download, a bank write and read.
+  char path[] = "/tmp/collect_seeds_XXXXXX";
+  const int fd = mkstemp(path);
+  if (fd >= 0) {
+    const std::string image(600, 'i');
+    if (write(fd, image.data(), image.size()) == static_cast<ssize_t>(image.size())) dsc_UpgradeAP(s, path);
+    close(fd);
+    std::remove(path);
+  }
+  static uint8_t buffer[2048];
+  uint32_t total = 0;
+  dsc_RecvLog(s, buffer, sizeof buffer, &total);
+  dsc_UpgradeAPConfigBank(s, 1, buffer, 100);
+  dsc_RecvAPConfigBank(s, 1, 0, buffer, 100);
   dsc_Logout(s);
 }
 
@@ -229,6 +243,11 @@ int main(int argc, char** argv) {
       if (code == 97) keep(corpus / "masked_reply", with_prefix({0}, e.bytes));
       if (code == 114) keep(corpus / "masked_reply", with_prefix({1}, e.bytes));
       if (code == 116) keep(corpus / "masked_reply", with_prefix({2}, e.bytes));
+      if ((code == 5 || code == 6 || code == 8) && e.bytes.size() == 4) {
+        keep(corpus / "transfer_reply", with_prefix({0, code}, e.bytes));
+      }
+      if (code == 21 && e.bytes.size() <= 12) keep(corpus / "transfer_reply", with_prefix({1, code}, e.bytes));
+      if (code == 20) keep(corpus / "transfer_reply", with_prefix({2, code}, e.bytes));
       ++kept;
       continue;
     }
@@ -242,6 +261,14 @@ int main(int argc, char** argv) {
     }
     ++kept;
   }
+  // A firmware file of two sections (kernel, application) with a header text.
+  Bytes firmware(96 + 64, 0);
+  std::memcpy(firmware.data(), "*FRM", 4);
+  const uint8_t descriptors[32] = {1, 0, 0, 0, 96, 0, 0, 0, 44, 0, 0, 0, 0, 0, 0, 0,
+                                   3, 0, 0, 0, 140, 0, 0, 0, 20, 0, 0, 0, 0, 0, 0, 0};
+  std::memcpy(firmware.data() + 64, descriptors, sizeof descriptors);
+  std::memcpy(firmware.data() + 96, "ABCDXYZ", 7);
+  keep(corpus / "firmware_file", firmware);
   std::printf("%zu replies filed under %s\n", kept, corpus.c_str());
   return kept > 0 ? 0 : 1;
 }

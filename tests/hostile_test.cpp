@@ -15,8 +15,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -73,11 +75,35 @@ class Hostile {
 struct Call {
   const char* name;
   std::function<int32_t(int32_t)> run;
+  bool bank = false;  // returns the bank results, not the DSC_E* codes
+};
+
+// Files for the uploads: an image, and a firmware file of two sections.
+struct Files {
+  std::string dir, image, firmware;
+  Files() {
+    char tmpl[] = "/tmp/hostile_XXXXXX";
+    dir = mkdtemp(tmpl);
+    image = dir + "/image.ap";
+    firmware = dir + "/firmware.frm";
+    std::ofstream(image, std::ios::binary) << std::string(700, 'i');
+    std::string frm(96 + 300, '\0');
+    frm.replace(0, 4, "*FRM");
+    const uint8_t descriptors[32] = {1, 0, 0, 0, 96, 0, 0, 0, 100, 0, 0, 0, 0, 0, 0, 0,
+                                     3, 0, 0, 0, 196, 0, 0, 0, 200, 0, 0, 0, 0, 0, 0, 0};
+    frm.replace(64, 32, reinterpret_cast<const char*>(descriptors), 32);
+    std::ofstream(firmware, std::ios::binary) << frm;
+  }
+  ~Files() {
+    std::remove(image.c_str());
+    std::remove(firmware.c_str());
+    rmdir(dir.c_str());
+  }
 };
 
 // Every export that talks to a device, with arguments it accepts. Buffers are
 // exactly the documented sizes, so the sanitizers see any write beyond them.
-std::vector<Call> surface() {
+std::vector<Call> surface(const Files& files) {
   static const IPFILTERINFO filters[16] = {};
   static const SNMPINFO snmp = {};
   static const MAILALERTINFO mail = {};
@@ -95,6 +121,7 @@ std::vector<Call> surface() {
   static const UDPMODEINFO udp = {};
   static const PORTALERTINFO port_alert = {};
   static const int32_t dio[2] = {1, 0};
+  static const uint8_t config[600] = {7};
   return {
       {"GetDSINFO", [](int32_t s) { DSINFO d{}; d.device_ip = inet_addr("127.0.0.2"); return dsc_GetDSINFO(s, &d); }},
       {"Locate", [](int32_t s) { return dsc_Locate(s, 1); }},
@@ -207,6 +234,24 @@ std::vector<Call> surface() {
       {"GetPPPConfig all", [](int32_t s) { PPPCONFIGINFO c[16]; return dsc_GetPPPConfig(s, 0, c); }},
       {"SetPPPAuthTable", [](int32_t s) { return dsc_SetPPPAuthTable(s, 2, &auth); }},
       {"GetPPPAuthTable", [](int32_t s) { PPPAUTHTABLEINFO t; int32_t n; return dsc_GetPPPAuthTable(s, &n, &t); }},
+      {"UpgradeAP", [&](int32_t s) { return dsc_UpgradeAP(s, files.image.c_str()); }},
+      {"UpgradeKernel", [&](int32_t s) { return dsc_UpgradeKernel(s, files.image.c_str()); }},
+      {"UpgradeFile", [&](int32_t s) { return dsc_UpgradeFile(s, files.image.c_str()); }},
+      {"UpgradeAPKernel", [&](int32_t s) { return dsc_UpgradeAPKernel(s, files.firmware.c_str()); }},
+      {"Upgrade_WebKernel", [&](int32_t s) { return dsc_Upgrade_WebKernel(s, files.firmware.c_str(), "XY"); }},
+      {"UpgradeAPConfig", [](int32_t s) { return dsc_UpgradeAPConfig(s, config, sizeof config); }},
+      {"UpgradeAPConfig_NoErase", [](int32_t s) { return dsc_UpgradeAPConfig_NoErase(s, config, sizeof config); }},
+      {"RecvAPConfig", [](int32_t s) { uint8_t b[300]; return dsc_RecvAPConfig(s, b, sizeof b); }},
+      {"RecvLog", [](int32_t s) { uint8_t b[100]; uint32_t total; return dsc_RecvLog(s, b, sizeof b, &total); }},
+      {"RecvAPConfigBank", [](int32_t s) { uint8_t b[64]; return dsc_RecvAPConfigBank(s, 1, 100, b, sizeof b); }, true},
+      {"RecvAPConfig_Bank",
+       [](int32_t s) {
+         auto out = std::make_unique<APCONFIGBANKINFO>();
+         return dsc_RecvAPConfig_Bank(s, 2, 0, 32768, out.get());
+       },
+       true},
+      {"UpgradeAPConfigBank", [](int32_t s) { return dsc_UpgradeAPConfigBank(s, 3, config, sizeof config); }, true},
+      {"UpgradeAPConfig_Bank", [](int32_t s) { return dsc_UpgradeAPConfig_Bank(s, sizeof config, 4, config); }, true},
       {"SetToFactoryDefault", [](int32_t s) { return dsc_SetToFactoryDefault(s); }},
       {"Restart", [](int32_t s) { return dsc_Restart(s); }},
       {"SaveAndRestart", [](int32_t s) { return dsc_SaveAndRestart(s); }},
@@ -217,25 +262,30 @@ std::vector<Call> surface() {
 // What a device can make these exports return; anything else is a fault.
 const std::set<int32_t> kDocumented = {DSC_OK,        DSC_EFAIL,      DSC_ETIMEOUT,   DSC_ESOCKET,
                                        DSC_EINVAL,    DSC_ESTATUS254, DSC_ESTATUS252, DSC_ENOCHANNEL};
+const std::set<int32_t> kBankDocumented = {DSC_BANK_OK, DSC_BANK_EREPLY, DSC_BANK_ETIMEOUT, DSC_BANK_ESOCKET};
 
-// Time-out 40 ms, retry count 1: the longest export here (the IP filter's 17
-// commands, each up to two waits) stays far below this bound unless it hangs.
+// Time-out 40 ms, retry count 1, upgrade time-out 100 ms: the longest export
+// here (an upload's verdict may take upgrade time-out + 2000 ms, and the
+// firmware file has two) stays below this bound unless it hangs.
 constexpr int kTimeoutMs = 40;
-constexpr auto kBound = std::chrono::milliseconds(3000);
+constexpr int kUpgradeTimeoutMs = 100;
+constexpr auto kBound = std::chrono::milliseconds(6000);
 
 void run_rounds(const DSINFO& device, long rounds, uint64_t seed) {
-  const std::vector<Call> calls = surface();
+  const Files files;
+  const std::vector<Call> calls = surface(files);
   long ok = 0, logins = 0;
   std::map<int32_t, long> results;
   for (long round = 0; round < rounds; ++round) {
     int32_t s = -1;
     ASSERT_EQ(dsc_Attach(&device, &s), DSC_OK);
     dsc_LibSetTimeout(s, kTimeoutMs, 1);
+    dsc_LibSetUpgTimeout(s, kUpgradeTimeoutMs);
     for (const Call& c : calls) {
       const auto t0 = Clock::now();
       const int32_t r = c.run(s);
       const auto took = Clock::now() - t0;
-      EXPECT_TRUE(kDocumented.contains(r)) << c.name << " returned " << r << " (seed " << seed << ", round " << round << ")";
+      EXPECT_TRUE((c.bank ? kBankDocumented : kDocumented).contains(r)) << c.name << " returned " << r << " (seed " << seed << ", round " << round << ")";
       EXPECT_LT(took, kBound) << c.name << " (seed " << seed << ", round " << round << ")";
       ok += r == DSC_OK;
       ++results[r];
