@@ -1,10 +1,11 @@
-// Soak: repeats search, login, commands, queries and logout against emulated
+// Soak: repeats search, login, commands, queries, an upload and logout against emulated
 // devices in the network lab for a bounded time, and prints resident memory
 // and open descriptors at the start, after a warm-up and at the end, which
 // must stay flat. Not part of the tests.
 //   soak [--seconds S]   (default 120; needs root for the lab)
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -57,8 +58,10 @@ struct Tally {
   }
 };
 
+std::string g_image;  // the image every cycle uploads
+
 // One cycle: a broadcast search, then per device attach, queries, login,
-// commands, logout and detach.
+// commands, an upload, logout and detach.
 void cycle(Tally& t) {
   g_found.clear();
   t.check("search", dsc_EnumSearch(0, keep));
@@ -78,6 +81,7 @@ void cycle(Tally& t) {
     t.check("mail", dsc_SetMailAcount(s, "soak", "secret"));
     char account[15], password[15];
     t.check("readmail", dsc_RetriveMailAcount(s, account, password));
+    t.check("upload", dsc_UpgradeAP(s, g_image.c_str()));
     t.check("logout", dsc_Logout(s));
     t.check("detach", dsc_Detach(s));
   }
@@ -113,6 +117,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "soak: %s\n", why.c_str());
     return 1;
   }
+  char image[] = "/tmp/soak_XXXXXX";
+  const int fd = mkstemp(image);
+  if (fd < 0) return 1;
+  const std::string bytes(64 * 1024, 's');
+  const bool written = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  close(fd);
+  g_image = image;
+  if (!written) return 1;
   dsc_SetSearchOpt(200, 2);
   Tally t;
   long rss_start = 0, rss_warm = 0;
@@ -134,6 +146,7 @@ int main(int argc, char** argv) {
       }
     }
   }
+  std::remove(image);
   long failed = 0;
   for (const auto& [what, n] : t.failures) failed += n;
   std::printf("%ld cycles in %.0f s (%zu devices each), %ld failed calls\n", t.cycles, seconds, g_found.size(), failed);
