@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -58,6 +59,9 @@ Bytes receive_report(int fd) {
   b.resize(n > 0 ? static_cast<size_t>(n) : 0);
   return b;
 }
+
+// What the downloads brought, to follow their reply frames in the download path's seeds.
+Bytes g_log, g_bank;
 
 void drive(int32_t s) {
   char text[40];
@@ -176,9 +180,9 @@ void drive(int32_t s) {
   }
   static uint8_t buffer[2048];
   uint32_t total = 0;
-  dsc_RecvLog(s, buffer, sizeof buffer, &total);
+  if (dsc_RecvLog(s, buffer, sizeof buffer, &total) == DSC_OK) g_log.assign(buffer, buffer + std::min<uint32_t>(total, sizeof buffer));
   dsc_UpgradeAPConfigBank(s, 1, buffer, 100);
-  dsc_RecvAPConfigBank(s, 1, 0, buffer, 100);
+  if (dsc_RecvAPConfigBank(s, 1, 0, buffer, 100) == DSC_BANK_OK) g_bank.assign(buffer, buffer + 100);
   dsc_Logout(s);
 }
 
@@ -248,6 +252,17 @@ int main(int argc, char** argv) {
       }
       if (code == 21 && e.bytes.size() <= 12) keep(corpus / "transfer_reply", with_prefix({1, code}, e.bytes));
       if (code == 20) keep(corpus / "transfer_reply", with_prefix({2, code}, e.bytes));
+      // A download's frame, then the data that followed it (capacity selector 31: 1985 bytes).
+      if (code == 13 && e.bytes.size() == 8 && !g_log.empty()) {
+        Bytes seed = with_prefix({1, 31}, e.bytes);
+        seed.insert(seed.end(), g_log.begin(), g_log.end());
+        keep(corpus / "download_path", seed);
+      }
+      if (code == 21 && e.bytes.size() <= 12 && !g_bank.empty()) {
+        Bytes seed = with_prefix({2, 1}, e.bytes);
+        seed.insert(seed.end(), g_bank.begin(), g_bank.end());
+        keep(corpus / "download_path", seed);
+      }
       ++kept;
       continue;
     }
