@@ -22,7 +22,10 @@ class ScriptedPrompts : public velmora::Prompts {
   ScriptedPrompts() { velmora::SetUserPrompts(this); }
   ~ScriptedPrompts() override { velmora::SetUserPrompts(nullptr); }
 
-  void Message(QWidget*, const QString& text) override { messages << text; }
+  void Message(QWidget*, const QString& text) override {
+    messages << text;
+    if (on_message) on_message(text);
+  }
 
   // Shows the dialog as the real modal loop would and lets the next script work it; the dialog's result is
   // whatever the script's clicks made of it.
@@ -72,6 +75,7 @@ class ScriptedPrompts : public velmora::Prompts {
   }
 
   QStringList messages;
+  std::function<void(const QString&)> on_message;  // sees each message while it is shown
   std::deque<Script> scripts;
   std::deque<QString> files;  // answers of the file dialog: a path, or empty for Cancel
   QList<QStringList> file_dialogs;  // title, folder, filter of each file dialog shown
