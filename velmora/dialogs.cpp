@@ -7,11 +7,14 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QStyle>
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -45,7 +48,7 @@ QWidget* WithId(QWidget* widget, int id) {
 
 using namespace velmora;
 
-CWaitDlg::CWaitDlg(QWidget* parent) : QDialog(parent), text_(kWaitText), label_(new QLabel) {
+CWaitDlg::CWaitDlg(QWidget* parent) : QDialog(parent), text_(kWaitText), label_(new QLabel), bar_(new QProgressBar) {
   setFont(DialogFont("System", 10));
   setModal(false);
   WithId(label_, kWaitTextId);
@@ -53,7 +56,36 @@ CWaitDlg::CWaitDlg(QWidget* parent) : QDialog(parent), text_(kWaitText), label_(
   label_->setAlignment(Qt::AlignCenter);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(label_);
+  bar_->setObjectName("progress");
+  bar_->setRange(0, 100);
+  bar_->setValue(0);
+  layout->addWidget(bar_);
+  // Only an upload reports progress; a search shows the text alone.
+  bar_->hide();
   SetDialogUnits(*this, 129, 30);
+}
+
+void CWaitDlg::SetProgress(int stage, int percent) {
+  bar_->setFormat(stage == 40 ? kProgressStoring : kProgressSending);
+  bar_->setValue(std::clamp(percent, 0, 100));
+  if (bar_->isHidden()) {
+    bar_->show();
+    setFixedSize(size().expandedTo(sizeHint()));
+  }
+  Paint();
+}
+
+void CWaitDlg::Paint() {
+  repaint();
+  // Window-system events only: no input reaches the program, and commands posted meanwhile are held back by the
+  // frame until the current one ends.
+  QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void velmora::Pause(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+  loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 void CWaitDlg::Open(const QString& caption) {

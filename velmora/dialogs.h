@@ -7,6 +7,7 @@
 
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 struct DEVICEENTRY;
 
 namespace velmora {
@@ -14,6 +15,9 @@ namespace velmora {
 // Fixes a dialog's size from dialog units of its font (a quarter of the average character width across, an
 // eighth of the character height down), never smaller than its layout needs.
 void SetDialogUnits(QDialog& dialog, int width, int height);
+
+// Waits `ms` milliseconds on the program's thread; windows keep painting, but no user input is taken.
+void Pause(int ms);
 
 }  // namespace velmora
 
@@ -25,10 +29,16 @@ class CWaitDlg : public QDialog {
   explicit CWaitDlg(QWidget* parent);
   // Sets the caption, shows the window and paints it at once.
   void Open(const QString& caption);
+  // Shows the progress of an upload (stage 20: sending, stage 40: the device storing, percent 0 to 100) and
+  // paints the window, which would otherwise stay frozen for the whole upload.
+  void SetProgress(int stage, int percent);
 
  private:
+  void Paint();
+
   QString text_;
   QLabel* label_;
+  QProgressBar* bar_;
 };
 
 // Password Check (dialog 135).

@@ -73,6 +73,21 @@ void CMainFrame::Dispatch(int command) {
     case kCmdSearchByIP:
       view_->OnSearchByIP();
       break;
+    case kCmdConfiguration:
+      view_->OnConfiguration();
+      break;
+    case kCmdUpgradeApplication:
+      view_->OnUpgradeApplication();
+      break;
+    case kCmdUpgradeKernel:
+      view_->OnUpgradeKernel();
+      break;
+    case kCmdUpgradeFirmware:
+      view_->OnUpgradeFirmware();
+      break;
+    case kCmdEraseFlash:
+      view_->OnEraseFlash();
+      break;
     case kCmdAppExit:
       close();
       break;

@@ -21,8 +21,17 @@ void Prompts::Message(QWidget* parent, const QString& text) {
 
 int Prompts::RunModal(QDialog& dialog) { return dialog.exec(); }
 
-QString Prompts::OpenFileName(QWidget* parent, const QString& filter) {
-  return QFileDialog::getOpenFileName(parent, QString(), QString(), filter);
+QString Prompts::OpenFileName(QWidget* parent, const QString& title, const QString& folder, const QString& filter) {
+  QFileDialog dialog(parent, title, folder, filter);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().first();
+}
+
+bool Prompts::Question(QWidget* parent, const QString& caption, const QString& text) {
+  QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
+  return box.exec() == QMessageBox::Yes;
 }
 
 Prompts& UserPrompts() { return *g_installed; }

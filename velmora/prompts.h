@@ -17,8 +17,11 @@ class Prompts {
   virtual void Message(QWidget* parent, const QString& text);
   // Runs the dialog modally; returns its result (QDialog::Accepted when it ended with OK).
   virtual int RunModal(QDialog& dialog);
-  // The open-file dialog; an empty text when the user cancels.
-  virtual QString OpenFileName(QWidget* parent, const QString& filter);
+  // The open-file dialog for an existing file, opening in `folder` (empty: the dialog's default); an empty text
+  // when the user cancels.
+  virtual QString OpenFileName(QWidget* parent, const QString& title, const QString& folder, const QString& filter);
+  // A modal Yes/No question with its own caption; true for Yes.
+  virtual bool Question(QWidget* parent, const QString& caption, const QString& text);
 };
 
 // The installed prompts (the real ones unless a test installed its own).

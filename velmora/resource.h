@@ -103,6 +103,83 @@ inline constexpr MenuItem kMenu[] = {
     {"&Help", "&About Velmora...", kCmdAppAbout, nullptr},
 };
 
+// Dialog 132, the Ethernet page, and the sheet.
+inline constexpr char kCfgSheetCaption[] = "Configuration";
+inline constexpr char kEthernetCaption[] = "Ethernet";
+inline constexpr char kChangeEthernet[] = "Change Ethernet Setting";
+inline constexpr char kIPAddressLabel[] = "IP Address";
+inline constexpr char kIPNetmaskLabel[] = "IP Netmask";
+inline constexpr char kIPGatewayLabel[] = "IP Gateway";
+inline constexpr char kIPModeLabel[] = "IP Mode";
+inline constexpr char kStaticIP[] = "Static IP";
+inline constexpr int kChangeEthernetId = 1001;
+inline constexpr int kIPAddressId = 1002;
+inline constexpr int kIPNetmaskId = 1003;
+inline constexpr int kIPGatewayId = 1004;
+inline constexpr int kIPModeId = 1085;
+
+// Dialog 134, the Serial page. The rate texts are strings 61218 to 61235, the rates of DSC_SERIAL_RATES.
+inline constexpr char kSerialCaption[] = "Serial";
+inline constexpr char kChangeSerial[] = "Change Serial Setting";
+inline constexpr char kBaudRateLabel[] = "Baud rate:";
+inline constexpr char kParityLabel[] = "Parity:";
+inline constexpr char kDataBitsLabel[] = "Data bits:";
+inline constexpr char kStopBitsLabel[] = "Stop bits:";
+inline constexpr char kInterfaceTypeLabel[] = "Interface type";
+inline constexpr const char* kParityChoices[] = {"None", "Even", "Odd"};
+inline constexpr const char* kDataBitsChoices[] = {"5", "6", "7", "8"};
+inline constexpr const char* kStopBitsChoices[] = {"1", "2"};
+inline constexpr const char* kInterfaceChoices[] = {"RS232"};
+inline constexpr int kChangeSerialId = 1006;
+inline constexpr int kBaudRateId = 1019;
+inline constexpr int kDataBitsId = 1020;
+inline constexpr int kStopBitsId = 1021;
+inline constexpr int kParityId = 1022;
+inline constexpr int kInterfaceTypeId = 1023;
+
+// Dialog 136, the System page.
+inline constexpr char kSystemCaption[] = "System";
+inline constexpr char kChangeSystem[] = "Change System Setting";
+inline constexpr char kServerNameLabel[] = "Server name:";
+inline constexpr char kPasswordLabel[] = "Password:";
+inline constexpr char kConfirmLabel[] = "Confirm:";
+inline constexpr char kPrivateKeyLabel[] = "Private key:";
+inline constexpr int kChangeSystemId = 1012;
+inline constexpr int kServerNameId = 1013;
+inline constexpr int kNewPasswordId = 1015;
+inline constexpr int kConfirmPasswordId = 1016;
+inline constexpr int kPrivateKeyId = 1017;
+inline constexpr int kConfirmPrivateKeyId = 1018;
+inline constexpr int kServerNameLimit = 16;
+inline constexpr int kNewPasswordLimit = 16;
+inline constexpr int kPrivateKeyLimit = 15;
+inline constexpr char kPasswordMismatch[] = "Confirm password different form password!";
+inline constexpr char kPrivateKeyMismatch[] = "Confirm Private key different form Private key!";
+
+// Upgrades and the erase.
+inline constexpr char kUpgradeApplicationTitle[] = "Open Application File to download";
+inline constexpr char kUpgradeKernelTitle[] = "Open Kernel File to download";
+inline constexpr char kUpgradeFirmwareTitle[] = "Open Firmware File to download";
+inline constexpr char kApFilter[] = "AP File (*.ap)";
+inline constexpr char kKernelFilter[] = "Kernel File (*.rom)";
+inline constexpr char kFirmwareFilter[] = "Firmware File (*.frm)";
+inline constexpr char kUpgradingApplication[] = "Upgrade Application file...";
+inline constexpr char kUpgradingKernel[] = "Upgrade Kernel file...";
+inline constexpr char kUpgradingFirmware[] = "Upgrade Firmware file...";
+inline constexpr char kUpgradeApOk[] = "Upgrade AP OK!";
+inline constexpr char kUpgradeKernelOk[] = "Upgrade Kernel OK!";
+inline constexpr char kUpgradeFirmwareOk[] = "Upgrade Firmware OK!";
+inline constexpr char kUpgradeApFailed[] = "Upgrade AP Failed!";
+inline constexpr char kUpgradeKernelFailed[] = "Upgrade Kernel Failed!";
+inline constexpr char kUpgradeFirmwareFailed[] = "Upgrade Firmware Failed!";
+inline constexpr char kWarningCaption[] = "Warning";
+inline constexpr char kEraseQuestion[] =
+    "Do you really want to erase the configuration on the system?\n\nSystem will start up with default settings!";
+
+// Progress texts of the waiting window during an upload (stage 20 sending, stage 40 the device storing).
+inline constexpr char kProgressSending[] = "Sending %p%";
+inline constexpr char kProgressStoring[] = "Storing %p%";
+
 // The commands that act on the selected row.
 inline constexpr int kDeviceCommands[] = {kCmdConfiguration, kCmdUpgradeApplication, kCmdUpgradeKernel,
                                           kCmdUpgradeFirmware, kCmdEraseFlash};

@@ -1,5 +1,5 @@
 // velmora-screenshots OUTDIR: renders the main window with a filled list, the Search by IP dialog, the waiting
-// window and the password prompt offscreen into PNG files, so the look can be reviewed without a display.
+// window, the password prompt, the three pages of the configuration sheet and an upgrade's progress offscreen into PNG files, so the look can be reviewed without a display.
 #include <QDir>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -8,7 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <QTabWidget>
+
 #include "app.h"
+#include "cfgsheet.h"
 #include "dialogs.h"
 #include "mainframe.h"
 #include "profile.h"
@@ -113,5 +116,30 @@ int main(int argc, char** argv) {
   CPasswordDlg password(&frame);
   password.show();
   ok = Save(password, out, "password-prompt.png") && ok;
+  password.hide();
+
+  // The sheet for the first device, with the values the emulator reports for its port 1 (9600, 8N1).
+  DEVICEENTRY& first = frame.View()->Table()[0];
+  first.ifconfig->netmask = 0x00ffffff;
+  std::memcpy(&first.ifconfig->gateway, "\x0a\x4d\x00\x01", 4);
+  first.serial->rate = 9600;
+  first.serial->format = 0x03;
+  CCfgSheet sheet(&frame);
+  sheet.m_EthernetPage.LoadFromEntry(first);
+  sheet.m_SerialPage.LoadFromEntry(first);
+  sheet.m_SystemPage.LoadFromEntry(first);
+  sheet.show();
+  const char* pages[] = {"config-ethernet.png", "config-serial.png", "config-system.png"};
+  auto* tabs = sheet.findChild<QTabWidget*>("pages");
+  for (int i = 0; i < 3; ++i) {
+    tabs->setCurrentIndex(i);
+    ok = Save(sheet, out, pages[i]) && ok;
+  }
+  sheet.hide();
+
+  CWaitDlg upgrade(&frame);
+  upgrade.Open("Upgrade Firmware file...");
+  upgrade.SetProgress(20, 60);
+  ok = Save(upgrade, out, "upgrade-progress.png") && ok;
   return ok ? 0 : 1;
 }

@@ -1,19 +1,25 @@
 #include "view.h"
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QFile>
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QtEndian>
 
+#include <cstring>
 #include <memory>
 #include <new>
 
+#include "apply.h"
+#include "cfgsheet.h"
 #include "dialogs.h"
 #include "mainframe.h"
 #include "prompts.h"
 #include "resource.h"
 #include "search.h"
 #include "searchipdlg.h"
+#include "upgrade.h"
 
 using namespace velmora;
 
@@ -122,4 +128,118 @@ void CPelgrinView::OnSearchByIP() {
   wait.reset();
   task.reset();
   if (found >= 1) FillRow(*this, 0, m_table[0], 0);
+}
+
+void CPelgrinView::OnConfiguration() {
+  std::unique_ptr<CCfgSheet> sheet(new (std::nothrow) CCfgSheet(this));
+  DEVICEENTRY edited{};
+  if (sheet == nullptr || !m_bSelected) return;
+  const DEVICEENTRY& selected = SelectedEntry();
+  sheet->m_EthernetPage.LoadFromEntry(selected);
+  sheet->m_SerialPage.LoadFromEntry(selected);
+  sheet->m_SystemPage.LoadFromEntry(selected);
+  if (UserPrompts().RunModal(*sheet) != QDialog::Accepted) return;
+
+  std::memcpy(&edited, &selected, sizeof edited);
+  sheet->m_EthernetPage.StoreToEntry(edited);
+  sheet->m_SerialPage.StoreToEntry(edited);
+  sheet->m_SystemPage.StoreToEntry(edited);
+  char password[17];
+  if (AskLoginPassword(this, selected, password)) {
+    CApplyTask task(this);
+    task.Apply(edited, selected, password);
+    PostCommand(kCmdBroadcastSearch);
+  }
+  // These two still belong to the selected entry; the edited one owns only what its pages allocated.
+  edited.kernel = nullptr;
+  edited.apinfo = nullptr;
+  ReleaseEntry(edited);
+}
+
+void CPelgrinView::OnUpgradeApplication() {
+  if (!m_bSelected) return;
+  const QString path = UserPrompts().OpenFileName(this, kUpgradeApplicationTitle,
+                                                  QCoreApplication::applicationDirPath(), kApFilter);
+  if (path.isEmpty()) return;
+  UpgradeApplicationFile(path);
+}
+
+void CPelgrinView::UpgradeApplicationFile(const QString& path) { UpgradeFile(CUpgradeTask::kApplication, path); }
+
+void CPelgrinView::OnUpgradeKernel() {
+  if (!m_bSelected) return;
+  const QString path = UserPrompts().OpenFileName(this, kUpgradeKernelTitle, QString(), kKernelFilter);
+  if (path.isEmpty()) return;
+  if (UpgradeFile(CUpgradeTask::kKernel, path)) PostCommand(kCmdBroadcastSearch);
+}
+
+void CPelgrinView::OnUpgradeFirmware() {
+  if (!m_bSelected) return;
+  const QString path = UserPrompts().OpenFileName(this, kUpgradeFirmwareTitle, QString(), kFirmwareFilter);
+  if (path.isEmpty()) return;
+  if (UpgradeFile(CUpgradeTask::kFirmware, path)) PostCommand(kCmdBroadcastSearch);
+}
+
+bool CPelgrinView::UpgradeFile(int kind, const QString& path) {
+  struct Texts {
+    const char* caption;
+    const char* ok;
+    const char* failed;
+    bool pause;
+  };
+  static constexpr Texts kTexts[] = {
+      {kUpgradingApplication, kUpgradeApOk, kUpgradeApFailed, false},
+      {kUpgradingKernel, kUpgradeKernelOk, kUpgradeKernelFailed, true},
+      {kUpgradingFirmware, kUpgradeFirmwareOk, kUpgradeFirmwareFailed, true},
+  };
+  const Texts& t = kTexts[kind];
+  // The path goes to the library as the file system names it, whatever its length.
+  const QByteArray file = QFile::encodeName(path);
+  std::unique_ptr<CWaitDlg> wait(new (std::nothrow) CWaitDlg(this));
+  if (wait == nullptr) {
+    UserPrompts().Message(this, kErrorCreatingDialog);
+  } else {
+    wait->Open(t.caption);
+  }
+  const DEVICEENTRY& entry = SelectedEntry();
+  char password[17];
+  if (!AskLoginPassword(this, entry, password)) return false;
+  std::unique_ptr<CUpgradeTask> task(new (std::nothrow) CUpgradeTask(this, wait.get()));
+  const int result = task != nullptr ? task->Upgrade(entry, kind, password, file.constData()) : -1;
+  if (result == 1) {
+    if (t.pause) Pause(kUpgradePauseMs);
+    UserPrompts().Message(this, t.ok);
+  } else {
+    UserPrompts().Message(this, t.failed);
+  }
+  return true;
+}
+
+void CPelgrinView::OnEraseFlash() {
+  if (!m_bSelected) return;
+  if (!UserPrompts().Question(this, kWarningCaption, kEraseQuestion)) return;
+  const DEVICEENTRY& entry = SelectedEntry();
+  char password[17];
+  if (!AskLoginPassword(this, entry, password)) return;
+  const int32_t s = entry.session;
+  int32_t r = dsc_Login(s, password);
+  if (r != DSC_OK) {
+    ReportFailure(this, "dsc_Login", r);
+    return;
+  }
+  if ((r = dsc_Erase_APConfig_Bank(s, 0)) != DSC_OK) {
+    ReportFailure(this, "dsc_Erase_APConfig_Bank", r);
+    dsc_Logout(s);
+    return;
+  }
+  if ((r = dsc_SaveAndRestart(s)) != DSC_OK) {
+    ReportFailure(this, "dsc_SaveAndRestart", r);
+    dsc_Logout(s);
+    return;
+  }
+  if ((r = dsc_Logout(s)) != DSC_OK) {
+    ReportFailure(this, "dsc_Logout", r);
+    return;
+  }
+  PostCommand(kCmdBroadcastSearch);
 }

@@ -20,6 +20,12 @@ class CPelgrinView : public QTreeWidget {
   // Command handlers.
   void OnBroadcastSearch();
   void OnSearchByIP();
+  void OnConfiguration();
+  void OnUpgradeApplication();
+  void UpgradeApplicationFile(const QString& path);
+  void OnUpgradeKernel();
+  void OnUpgradeFirmware();
+  void OnEraseFlash();
   // Enables a device command while a row is selected.
   void OnUpdateDeviceCommand(QAction* action) const;
 
@@ -43,6 +49,8 @@ class CPelgrinView : public QTreeWidget {
 
  private:
   void SetSelected(bool selected, int entry);
+  // Steps 2 to 7 of an upgrade command, after the file dialog; false when the password prompt stopped it.
+  bool UpgradeFile(int kind, const QString& path);
   // Releases every entry, detaching the sessions they hold.
   void ReleaseTable();
 

@@ -22,7 +22,10 @@ class ScriptedPrompts : public velmora::Prompts {
   ScriptedPrompts() { velmora::SetUserPrompts(this); }
   ~ScriptedPrompts() override { velmora::SetUserPrompts(nullptr); }
 
-  void Message(QWidget*, const QString& text) override { messages << text; }
+  void Message(QWidget*, const QString& text) override {
+    messages << text;
+    if (on_message) on_message(text);
+  }
 
   // Shows the dialog as the real modal loop would and lets the next script work it; the dialog's result is
   // whatever the script's clicks made of it.
@@ -42,7 +45,8 @@ class ScriptedPrompts : public velmora::Prompts {
     return dialog.result();
   }
 
-  QString OpenFileName(QWidget*, const QString&) override {
+  QString OpenFileName(QWidget*, const QString& title, const QString& folder, const QString& filter) override {
+    file_dialogs << QStringList{title, folder, filter};
     if (files.empty()) {
       ADD_FAILURE() << "unexpected file dialog";
       return {};
@@ -50,6 +54,17 @@ class ScriptedPrompts : public velmora::Prompts {
     QString f = files.front();
     files.pop_front();
     return f;
+  }
+
+  bool Question(QWidget*, const QString& caption, const QString& text) override {
+    questions << caption + "|" + text;
+    if (answers.empty()) {
+      ADD_FAILURE() << "unexpected question " << text.toStdString();
+      return false;
+    }
+    const bool yes = answers.front();
+    answers.pop_front();
+    return yes;
   }
 
   // Clicks the dialog's button with the given control number.
@@ -60,7 +75,11 @@ class ScriptedPrompts : public velmora::Prompts {
   }
 
   QStringList messages;
+  std::function<void(const QString&)> on_message;  // sees each message while it is shown
   std::deque<Script> scripts;
-  std::deque<QString> files;
+  std::deque<QString> files;  // answers of the file dialog: a path, or empty for Cancel
+  QList<QStringList> file_dialogs;  // title, folder, filter of each file dialog shown
+  std::deque<bool> answers;    // answers of the questions: true for Yes
+  QStringList questions;       // "caption|text" of each question asked
   int dialogs_run = 0;
 };
