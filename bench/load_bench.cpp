@@ -6,7 +6,6 @@
 // the workstation's subnet in the network lab (direct flag clear), so that
 // every exchange writes and removes the temporary entries while others run.
 #include <arpa/inet.h>
-#include <dirent.h>
 
 #include <algorithm>
 #include <atomic>
@@ -27,16 +26,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-int open_descriptors() {
-  int n = 0;
-  if (DIR* d = opendir("/proc/self/fd")) {
-    while (readdir(d) != nullptr) ++n;
-    closedir(d);
-    n -= 3;  // ".", ".." and the directory's own descriptor
-  }
-  return n;
-}
 
 struct Figures {
   std::vector<double> micros;
@@ -134,7 +123,7 @@ int loopback(int threads, double seconds) {
     std::fprintf(stderr, "load_bench: %s\n", error.c_str());
     return 1;
   }
-  const int fds_before = open_descriptors();
+  const int fds_before = lab::OpenDescriptors();
   std::vector<int32_t> sessions;
   for (int i = 0; i < kDevices; ++i) {
     DSINFO d{};
@@ -160,16 +149,16 @@ int loopback(int threads, double seconds) {
   std::printf("%d sessions attached, %d threads; descriptors before %d\n", kDevices, threads, fds_before);
   Figures q = hammer(sessions, threads, seconds, query);
   print("queries", q, seconds);
-  std::printf("descriptors after the queries: %d\n", open_descriptors());
+  std::printf("descriptors after the queries: %d\n", lab::OpenDescriptors());
 
   long refused = 0;
   for (int32_t s : sessions) refused += dsc_Login(s, "pw") != DSC_OK;
   std::printf("logins: %ld refused of %d; descriptors with every channel open: %d\n", refused, kDevices,
-              open_descriptors());
+              lab::OpenDescriptors());
   Figures c = hammer(sessions, threads, seconds, command);
   print("commands", c, seconds);
   for (int32_t s : sessions) dsc_Detach(s);
-  std::printf("descriptors after detaching: %d\n", open_descriptors());
+  std::printf("descriptors after detaching: %d\n", lab::OpenDescriptors());
   return 0;
 }
 

@@ -4,7 +4,6 @@
 // must stay flat. Not part of the tests.
 //   soak [--seconds S]   (default 120; needs root for the lab)
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -22,16 +21,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-int open_descriptors() {
-  int n = 0;
-  if (DIR* d = opendir("/proc/self/fd")) {
-    while (readdir(d) != nullptr) ++n;
-    closedir(d);
-    n -= 3;
-  }
-  return n;
-}
 
 long resident_kib() {
   std::ifstream status("/proc/self/status");
@@ -132,7 +121,7 @@ int main(int argc, char** argv) {
   {
     lab::Lab::InWorkstation inside(*lab);
     rss_start = resident_kib();
-    fds_start = open_descriptors();
+    fds_start = lab::OpenDescriptors();
     const auto begin = Clock::now();
     const auto warm_at = begin + std::chrono::duration<double>(seconds / 10);
     const auto end = begin + std::chrono::duration<double>(seconds);
@@ -142,7 +131,7 @@ int main(int argc, char** argv) {
       if (!warm && Clock::now() >= warm_at) {
         warm = true;
         rss_warm = resident_kib();
-        fds_warm = open_descriptors();
+        fds_warm = lab::OpenDescriptors();
       }
     }
   }
@@ -152,6 +141,6 @@ int main(int argc, char** argv) {
   std::printf("%ld cycles in %.0f s (%zu devices each), %ld failed calls\n", t.cycles, seconds, g_found.size(), failed);
   for (const auto& [what, n] : t.failures) std::printf("  %s: %ld\n", what.c_str(), n);
   std::printf("resident memory KiB: start %ld, after warm-up %ld, end %ld\n", rss_start, rss_warm, resident_kib());
-  std::printf("open descriptors: start %d, after warm-up %d, end %d\n", fds_start, fds_warm, open_descriptors());
+  std::printf("open descriptors: start %d, after warm-up %d, end %d\n", fds_start, fds_warm, lab::OpenDescriptors());
   return failed == 0 ? 0 : 1;
 }

@@ -1,7 +1,6 @@
 // The session channel against the emulator on loopback: MD5, the reply
 // judgement, login forms, time-outs, cancellation and descriptor hygiene.
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -99,16 +98,6 @@ TEST(LoginResponse, PlainFormOnlyForItsApplicationFamily) {
   }
 }
 
-// Descriptors open in this process, to show that nothing leaks.
-int open_descriptors() {
-  int n = 0;
-  if (DIR* d = opendir("/proc/self/fd")) {
-    while (readdir(d) != nullptr) ++n;
-    closedir(d);
-  }
-  return n;
-}
-
 class Login : public ::testing::Test {
  protected:
   void start(uint32_t app, const std::string& keys = "") {
@@ -169,10 +158,10 @@ TEST_F(Login, WrongPasswordIsRefusedAndLeavesNoChannel) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.keys);
     start(0x80004100u, c.keys);
-    const int before = open_descriptors();
+    const int before = lab::OpenDescriptors();
     EXPECT_EQ(dsc_Login(session_, "wrong"), c.result);
     EXPECT_FALSE(has_channel());
-    EXPECT_EQ(open_descriptors(), before);
+    EXPECT_EQ(lab::OpenDescriptors(), before);
     EXPECT_EQ(dsc_Logout(session_), DSC_ENOCHANNEL);
     dsc_Detach(session_);
     devsim_.reset();
@@ -196,14 +185,14 @@ TEST_F(Login, ArgumentsAreCheckedBeforeAnyConnection) {
 TEST_F(Login, SecondLoginReplacesTheChannelWithoutLeaking) {
   start(0x80004100u);
   ASSERT_EQ(dsc_Login(session_, "secret"), DSC_OK);
-  const int before = open_descriptors();
+  const int before = lab::OpenDescriptors();
   ASSERT_EQ(dsc_Login(session_, "secret"), DSC_OK);
-  EXPECT_EQ(open_descriptors(), before);
+  EXPECT_EQ(lab::OpenDescriptors(), before);
 }
 
 TEST_F(Login, RecordUpdateIsRefusedWhileLoggedInAndDetachCloses) {
   start(0x80004100u);
-  const int before = open_descriptors();
+  const int before = lab::OpenDescriptors();
   ASSERT_EQ(dsc_Login(session_, "secret"), DSC_OK);
   DSINFO d = *checked_session(session_)->record;
   EXPECT_EQ(dsc_UpdateDSINFO(session_, &d), DSC_EFAIL);
@@ -212,7 +201,7 @@ TEST_F(Login, RecordUpdateIsRefusedWhileLoggedInAndDetachCloses) {
   ASSERT_EQ(dsc_Login(session_, "secret"), DSC_OK);
   EXPECT_EQ(dsc_Detach(session_), DSC_OK);
   session_ = -1;
-  EXPECT_EQ(open_descriptors(), before);
+  EXPECT_EQ(lab::OpenDescriptors(), before);
 }
 
 struct Progress {
@@ -228,13 +217,13 @@ int32_t DSC_CALL watch(uint32_t code, int32_t, int32_t, int32_t) {
 TEST_F(Login, RefusedConnectionTimesOutAfterTheWholeBudget) {
   start(0x80004100u, ",tcp_refuse=1");
   ASSERT_EQ(dsc_LibSetTimeout(session_, 100, 3), DSC_OK);
-  const int before = open_descriptors();
+  const int before = lab::OpenDescriptors();
   const uint32_t t0 = platform::tick_ms();
   EXPECT_EQ(dsc_Login(session_, "secret"), DSC_ETIMEOUT);
   const uint32_t spent = platform::tick_diff(platform::tick_ms(), t0);
   EXPECT_GE(spent, 290u) << "a refusal is not told apart from a slow device";
   EXPECT_LT(spent, 800u);
-  EXPECT_EQ(open_descriptors(), before);
+  EXPECT_EQ(lab::OpenDescriptors(), before);
 
   ASSERT_EQ(dsc_LibSetTimeout(session_, 100, 0), DSC_OK);
   const uint32_t t1 = platform::tick_ms();
@@ -248,9 +237,9 @@ TEST_F(Login, CancelWhileConnectingLeavesNoSocket) {
   p.cancel_at = 3;
   g_progress = &p;
   ASSERT_EQ(dsc_LibSetProc(session_, watch, 0), DSC_OK);
-  const int before = open_descriptors();
+  const int before = lab::OpenDescriptors();
   EXPECT_EQ(dsc_Login(session_, "secret"), DSC_ECANCELLED);
-  EXPECT_EQ(open_descriptors(), before);
+  EXPECT_EQ(lab::OpenDescriptors(), before);
   ASSERT_EQ(p.codes.size(), 3u);
   for (uint32_t c : p.codes) EXPECT_EQ(c, channel::kConnectProgressCode);
   EXPECT_FALSE(has_channel());
@@ -288,10 +277,10 @@ TEST_F(Login, MalformedOrRefusedChallengeFailsTheLogin) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.keys);
     start(0x80004100u, c.keys);
-    const int before = open_descriptors();
+    const int before = lab::OpenDescriptors();
     EXPECT_EQ(dsc_Login(session_, "secret"), c.result);
     EXPECT_FALSE(has_channel());
-    EXPECT_EQ(open_descriptors(), before);
+    EXPECT_EQ(lab::OpenDescriptors(), before);
     dsc_Detach(session_);
     devsim_.reset();
   }

@@ -4,7 +4,6 @@
 // no neighbour entry or route stays behind. TARNIX_HOSTILE_SEED=N repeats a
 // run with that seed; TARNIX_HOSTILE_ROUNDS=N changes its length.
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -30,15 +29,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-int open_descriptors() {
-  int n = 0;
-  if (DIR* d = opendir("/proc/self/fd")) {
-    while (readdir(d) != nullptr) ++n;
-    closedir(d);
-  }
-  return n;
-}
 
 long env_number(const char* name, long fallback) {
   const char* v = std::getenv(name);
@@ -313,9 +303,9 @@ TEST(Hostile, LoopbackSurfaceSurvivesGarbage) {
     d.device_ip = inet_addr("127.0.0.2");
     d.reported_ip = d.device_ip;
     d.local_ip = inet_addr("127.0.0.1");
-    const int before = open_descriptors();
+    const int before = lab::OpenDescriptors();
     run_rounds(d, rounds, k);
-    EXPECT_EQ(open_descriptors(), before) << "descriptors leaked";
+    EXPECT_EQ(lab::OpenDescriptors(), before) << "descriptors leaked";
   }
 }
 
@@ -337,12 +327,12 @@ TEST(Hostile, BracketedSurfaceLeavesNoEntries) {
   std::sscanf(mac.c_str(), "%x:%x:%x:%x:%x:%x", &m[0], &m[1], &m[2], &m[3], &m[4], &m[5]);
   for (int i = 0; i < 6; ++i) d.mac[i] = static_cast<uint8_t>(m[i]);
   const std::string tables_before = lab->Run("ws", "ip -4 neigh show nud permanent; ip -4 route show table all");
-  const int before = open_descriptors();
+  const int before = lab::OpenDescriptors();
   {
     lab::Lab::InWorkstation inside(*lab);
     run_rounds(d, env_number("TARNIX_HOSTILE_ROUNDS", 6) / 2 + 1, seed);
   }
-  EXPECT_EQ(open_descriptors(), before) << "descriptors leaked";
+  EXPECT_EQ(lab::OpenDescriptors(), before) << "descriptors leaked";
   EXPECT_EQ(lab->Run("ws", "ip -4 neigh show nud permanent; ip -4 route show table all"), tables_before);
 }
 

@@ -1,6 +1,7 @@
 #include "lab.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <unistd.h>
@@ -212,6 +213,16 @@ Lab::InWorkstation::~InWorkstation() {
   // Staying in the workstation namespace would let later traffic land there unnoticed.
   if (::setns(original_, CLONE_NEWNET) != 0) std::abort();
   ::close(original_);
+}
+
+int OpenDescriptors() {
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    while (readdir(d) != nullptr) ++n;
+    closedir(d);
+    n -= 3;  // ".", ".." and the directory's own descriptor
+  }
+  return n;
 }
 
 }  // namespace lab

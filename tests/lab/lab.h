@@ -128,6 +128,9 @@ class Lab {
 // True when the environment says the lab must be available (TARNIX_LAB_REQUIRED=1), as in CI.
 bool LabRequired();
 
+// How many file descriptors this process has open (for leak checks and the benchmarks' figures).
+int OpenDescriptors();
+
 }  // namespace lab
 
 // In a test body or SetUp(): builds the lab into `var` (an existing std::unique_ptr<lab::Lab>), with optional

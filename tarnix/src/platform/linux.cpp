@@ -185,16 +185,23 @@ void tcp_send(int fd, const uint8_t* data, size_t len) {
   } while (n < 0 && errno == EINTR);
 }
 
-int tcp_wait_readable(int fd, uint32_t timeout_ms) {
-  pollfd p{fd, POLLIN, 0};
+namespace {
+
+// 1 when the socket is ready for these events, 0 after the time-out, -1 on failure.
+int wait_ready(int fd, short events, uint32_t timeout_ms) {
+  pollfd p{fd, events, 0};
   int r;
   do {
     r = ::poll(&p, 1, static_cast<int>(timeout_ms));
   } while (r < 0 && errno == EINTR);
   if (r < 0 || (p.revents & POLLNVAL) != 0) return -1;
-  // A closed or failed connection is readable: the receive tells what happened.
   return r > 0 ? 1 : 0;
 }
+
+}  // namespace
+
+// A closed or failed connection is readable: the receive tells what happened.
+int tcp_wait_readable(int fd, uint32_t timeout_ms) { return wait_ready(fd, POLLIN, timeout_ms); }
 
 long tcp_recv(int fd, uint8_t* buf, size_t cap) {
   ssize_t n;
@@ -208,16 +215,8 @@ void tcp_close(int fd) {
   if (fd >= 0) ::close(fd);
 }
 
-int tcp_wait_writable(int fd, uint32_t timeout_ms) {
-  pollfd p{fd, POLLOUT, 0};
-  int r;
-  do {
-    r = ::poll(&p, 1, static_cast<int>(timeout_ms));
-  } while (r < 0 && errno == EINTR);
-  if (r < 0 || (p.revents & POLLNVAL) != 0) return -1;
-  // A failed connection reads as writable: the send reports the failure.
-  return r > 0 ? 1 : 0;
-}
+// A failed connection reads as writable: the send reports the failure.
+int tcp_wait_writable(int fd, uint32_t timeout_ms) { return wait_ready(fd, POLLOUT, timeout_ms); }
 
 bool tcp_send_all(int fd, const uint8_t* data, size_t len) {
   while (len > 0) {
